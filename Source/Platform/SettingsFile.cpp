@@ -1,0 +1,282 @@
+#include "Platform/SettingsFile.h"
+
+#include "OVLogger.h"
+#include "Platform/AtomicFile.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <fmt/chrono.h>
+#include <cerrno>
+#include <ctime>
+#include <limits>
+#include <system_error>
+
+namespace orvex {
+namespace {
+
+constexpr mode_t kSettingsMode = 0600;
+constexpr int kMaxAsideAttempts = 100;
+
+struct ReadResult {
+  bool exists = false;
+  int error = 0; // errno of a failed read of an existing file
+  std::string text;
+};
+
+ReadResult readWhole(const std::filesystem::path& path) {
+  ReadResult result;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    result.exists = errno != ENOENT;
+    result.error = errno;
+    return result;
+  }
+  result.exists = true;
+  char buffer[16384];
+  for (;;) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0)
+      break;
+    if (got < 0) {
+      if (errno == EINTR)
+        continue;
+      result.error = errno;
+      break;
+    }
+    result.text.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return result;
+}
+
+bool hasType(const nlohmann::json& value, SettingType type) {
+  switch (type) {
+    case SettingType::Any:
+      return true;
+    case SettingType::String:
+      return value.is_string();
+    case SettingType::Boolean:
+      return value.is_boolean();
+    case SettingType::Integer:
+      return value.is_number_integer() &&
+             (!value.is_number_unsigned() ||
+              value.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
+  }
+  return false;
+}
+
+const char* typeName(SettingType type) {
+  switch (type) {
+    case SettingType::Any:
+      return "any value";
+    case SettingType::String:
+      return "a string";
+    case SettingType::Integer:
+      return "an integer";
+    case SettingType::Boolean:
+      return "a boolean";
+  }
+  return "?";
+}
+
+std::string utcStamp(Clock::WallTime when) {
+  std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm parts{};
+  if (::gmtime_r(&seconds, &parts) == nullptr)
+    return "unknown-time";
+  return fmt::format("{:%Y%m%dT%H%M%S}", parts);
+}
+
+// An earlier broken file of the same second must survive too, hence no plain rename.
+bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL)
+    return false;
+  // File systems without RENAME_NOREPLACE: link() refuses an existing target as well.
+  if (::link(from.c_str(), to.c_str()) != 0)
+    return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
+} // namespace
+
+SettingsFile::SettingsFile(std::filesystem::path path, SettingsSchema schema, Clock& clock)
+    : path_(std::move(path)), schema_(std::move(schema)), clock_(clock) {
+  load();
+}
+
+void SettingsFile::load() {
+  ReadResult file = readWhole(path_);
+  if (!file.exists)
+    return; // first start: nothing stored yet
+  if (file.error != 0) {
+    OVLog(kLogMain, "Warning! Cannot read settings file {}: {}; defaults apply and the file is left untouched",
+          path_.string(), std::error_code(file.error, std::generic_category()).message());
+    writeBlocked_ = true;
+    return;
+  }
+  nlohmann::json parsed = nlohmann::json::parse(file.text, nullptr, false);
+  if (parsed.is_discarded() || !parsed.is_object()) {
+    const char* what = parsed.is_discarded() ? "is not valid JSON" : "does not hold a JSON object";
+    std::optional<std::filesystem::path> aside = keepAside(false);
+    if (aside) {
+      OVLog(kLogMain, "Warning! Settings file {} {}; moved to {}, defaults apply", path_.string(), what,
+            aside->string());
+    } else {
+      OVLog(kLogMain,
+            "Warning! Settings file {} {} and cannot be moved aside; defaults apply and the file is left untouched",
+            path_.string(), what);
+      writeBlocked_ = true;
+    }
+    return;
+  }
+  values_ = std::move(parsed);
+  dropMistypedKeys();
+}
+
+// A key of the wrong type falls back to its default; the file as found is kept
+// so that an administrator's edit is not lost by the next write.
+void SettingsFile::dropMistypedKeys() {
+  std::optional<std::filesystem::path> aside;
+  bool keptAside = false;
+  for (const auto& [key, type] : schema_) {
+    auto found = values_.find(key);
+    if (found == values_.end() || hasType(*found, type))
+      continue;
+    if (!keptAside) {
+      aside = keepAside(true);
+      keptAside = true;
+      if (!aside)
+        writeBlocked_ = true;
+    }
+    OVLog(kLogMain, "Warning! Settings key \"{}\" should hold {} but holds {}; its default applies ({})", key,
+          typeName(type), found->dump(), aside ? "file copied to " + aside->string() : "file left untouched");
+    values_.erase(found);
+  }
+}
+
+std::optional<std::filesystem::path> SettingsFile::keepAside(bool copy) {
+  std::string base = path_.string() + ".broken-" + utcStamp(clock_.wallNow());
+  for (int attempt = 1; attempt <= kMaxAsideAttempts; ++attempt) {
+    std::filesystem::path target = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+    if (copy) {
+      std::error_code error;
+      if (std::filesystem::copy_file(path_, target, std::filesystem::copy_options::none, error))
+        return target;
+      if (error != std::errc::file_exists)
+        return std::nullopt;
+    } else {
+      if (renameNoReplace(path_, target))
+        return target;
+      if (errno != EEXIST)
+        return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<nlohmann::json> SettingsFile::value(const std::string& key) const {
+  std::lock_guard lock(mutex_);
+  auto found = values_.find(key);
+  if (found == values_.end())
+    return std::nullopt;
+  return *found;
+}
+
+bool SettingsFile::contains(const std::string& key) const {
+  std::lock_guard lock(mutex_);
+  return values_.contains(key);
+}
+
+std::optional<std::string> SettingsFile::string(const std::string& key) const {
+  std::lock_guard lock(mutex_);
+  auto found = values_.find(key);
+  if (found == values_.end() || !found->is_string())
+    return std::nullopt;
+  return found->get<std::string>();
+}
+
+std::optional<std::int64_t> SettingsFile::integer(const std::string& key) const {
+  std::lock_guard lock(mutex_);
+  auto found = values_.find(key);
+  if (found == values_.end() || !hasType(*found, SettingType::Integer))
+    return std::nullopt;
+  return found->get<std::int64_t>();
+}
+
+std::optional<bool> SettingsFile::boolean(const std::string& key) const {
+  std::lock_guard lock(mutex_);
+  auto found = values_.find(key);
+  if (found == values_.end() || !found->is_boolean())
+    return std::nullopt;
+  return found->get<bool>();
+}
+
+std::vector<std::string> SettingsFile::keys() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> result;
+  for (const auto& item : values_.items())
+    result.push_back(item.key());
+  return result;
+}
+
+void SettingsFile::set(const std::string& key, nlohmann::json value) {
+  std::lock_guard lock(mutex_);
+  auto known = schema_.find(key);
+  if (known != schema_.end() && !hasType(value, known->second)) {
+    // A caller bug: storing it would make the next start discard the key anyway.
+    OVLog(kLogMain, "Error! Settings key \"{}\" must hold {}, not {}; not stored", key, typeName(known->second),
+          value.dump());
+    return;
+  }
+  try {
+    (void)value.dump(); // strings must be valid UTF-8, or no later write would succeed
+  } catch (const nlohmann::json::exception& error) {
+    OVLog(kLogMain, "Error! Settings key \"{}\" not stored: {}", key, error.what());
+    return;
+  }
+  values_[key] = std::move(value);
+  writeLocked();
+}
+
+void SettingsFile::remove(const std::string& key) {
+  std::lock_guard lock(mutex_);
+  values_.erase(key);
+  writeLocked();
+}
+
+void SettingsFile::removeAllExcept(const std::set<std::string>& kept) {
+  std::lock_guard lock(mutex_);
+  nlohmann::json remaining = nlohmann::json::object();
+  for (const auto& item : values_.items()) {
+    if (kept.count(item.key()) != 0)
+      remaining[item.key()] = item.value();
+  }
+  values_ = std::move(remaining);
+  writeLocked();
+}
+
+bool SettingsFile::synchronize() {
+  std::lock_guard lock(mutex_);
+  return writeLocked();
+}
+
+// Caller holds mutex_, which also keeps two writers from racing on the file.
+bool SettingsFile::writeLocked() {
+  if (writeBlocked_) {
+    OVLog(kLogMain, "Warning! Settings not saved: {} could not be read or kept aside and is left untouched",
+          path_.string());
+    return false;
+  }
+  if (auto error = writeFileAtomically(path_, values_.dump(2) + "\n", kSettingsMode)) {
+    OVLog(kLogMain, "Warning! Cannot write settings file {}: {}", path_.string(), error.message());
+    return false;
+  }
+  return true;
+}
+
+} // namespace orvex
