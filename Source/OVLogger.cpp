@@ -77,14 +77,14 @@ std::string OVLogger::formatLine(pid_t thread, Clock::WallTime date, double late
 
 int OVLogger::descriptorLocked(unsigned type) const {
   switch (type) {
-  case kLogDb:
-    return logDbFd_;
-  case kLogFuse:
-    return logFuseFd_;
-  case kLogMain:
-    return logMainFd_;
-  default:
-    return STDERR_FILENO;
+    case kLogDb:
+      return logDbFd_;
+    case kLogFuse:
+      return logFuseFd_;
+    case kLogMain:
+      return logMainFd_;
+    default:
+      return STDERR_FILENO;
   }
 }
 
@@ -184,7 +184,7 @@ void OVLogger::cleanupLogs() {
     return;
   }
   for (const auto& entry : entries) {
-    const auto path = entry.path();
+    const auto& path = entry.path();
     if (!path.filename().string().ends_with(".log")) {
       continue;
     }
@@ -192,8 +192,9 @@ void OVLogger::cleanupLogs() {
     if (::stat(path.c_str(), &info) != 0) {
       continue;
     }
-    const auto modified = std::chrono::system_clock::time_point{std::chrono::duration_cast<std::chrono::system_clock::duration>(
-        std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec))};
+    const auto modified =
+        std::chrono::system_clock::time_point{std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec))};
     if (modified < cutoff) {
       std::filesystem::remove(path, error);
     }
@@ -233,11 +234,17 @@ void OVLogger::flush() {
   queue_.sync([] {});
 }
 
-void OVInitLogs(const std::filesystem::path& logDir) { OVLogger::shared().initLogs(logDir); }
+void OVInitLogs(const std::filesystem::path& logDir) {
+  OVLogger::shared().initLogs(logDir);
+}
 
-void OVOpenLogs() { OVLogger::shared().openLogs(); }
+void OVOpenLogs() {
+  OVLogger::shared().openLogs();
+}
 
-void OVCleanupLogs() { OVLogger::shared().cleanupLogs(); }
+void OVCleanupLogs() {
+  OVLogger::shared().cleanupLogs();
+}
 
 void OVClose() {
   // Lines already queued belong to the files being closed.
@@ -245,6 +252,8 @@ void OVClose() {
   OVLogger::shared().close();
 }
 
-std::filesystem::path OVLogDir() { return OVLogger::shared().logDir(); }
+std::filesystem::path OVLogDir() {
+  return OVLogger::shared().logDir();
+}
 
 } // namespace orvex

@@ -32,9 +32,21 @@ void ensureFolder(const std::filesystem::path& folder) {
 } // namespace
 
 OVFileCache::OVFileCache(std::filesystem::path root)
-    : root_(std::move(root)), files_(root_ / "Files"), uploads_(root_ / "Uploads"), downloads_(root_ / "Downloads"),
+    : root_(std::move(root)),
+      files_(root_ / "Files"),
+      uploads_(root_ / "Uploads"),
+      downloads_(root_ / "Downloads"),
       logs_(root_ / "Logs") {
   initCachePathes();
+}
+
+std::optional<std::filesystem::path> OVFileCache::defaultRootPath(const std::string& appTitle,
+                                                                  const XdgEnvironment& env) {
+  auto data = dataHome(env);
+  if (!data) {
+    return std::nullopt;
+  }
+  return *data / appTitle;
 }
 
 std::optional<std::string> OVFileCache::prepareFolder(const std::filesystem::path& path) {
@@ -47,22 +59,22 @@ std::optional<std::string> OVFileCache::prepareFolder(const std::filesystem::pat
     return fmt::format("Error! Unknown file exists at cache directory location : {}", path.string());
   }
   if (!std::filesystem::create_directories(path, error) && error) {
-    return fmt::format("Error! Cannot create cache directory at path : {}, error : {}", path.string(),
-                       error.message());
+    return fmt::format("Error! Cannot create cache directory at path : {}, error : {}", path.string(), error.message());
   }
   return std::nullopt;
 }
 
 // Without its folders the application can keep nothing, so it stops. The logs
-// are not open yet at this point of start-up: the line also goes to standard
-// error so that it is not lost with the process.
+// are not open yet at this point of start-up (they live in one of these
+// folders): the line also goes to standard error so that it is not lost.
 void OVFileCache::initCachePathes() const {
   for (const auto* folder : {&root_, &files_, &uploads_, &downloads_, &logs_}) {
     if (auto failure = prepareFolder(*folder)) {
       OVLog(kLogMain, "{}", *failure);
-      std::fprintf(stderr, "%s\n", failure->c_str());
+      (void)std::fprintf(stderr, "%s\n", failure->c_str());
       OVLogger::shared().flush();
-      std::exit(kExitFoldersUnavailable);
+      // Other threads are running: leave without static destructors under their feet.
+      std::_Exit(kExitFoldersUnavailable);
     }
   }
 }

@@ -8,6 +8,8 @@
 //   root/Logs                                  the log files
 #pragma once
 
+#include "Platform/XdgDirs.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,6 +24,10 @@ class OVFileCache {
   // Creates the folders below `root`; ends the process with exit code 100 when
   // one cannot be created or something else occupies its place.
   explicit OVFileCache(std::filesystem::path root);
+
+  // `$XDG_DATA_HOME/<title>` (default ~/.local/share/<title>); nothing when no
+  // home folder is known. The title is checked when the brand file is read.
+  static std::optional<std::filesystem::path> defaultRootPath(const std::string& appTitle, const XdgEnvironment& env);
 
   const std::filesystem::path& rootCachePath() const { return root_; }
   const std::filesystem::path& metadataPath() const { return root_; }

@@ -4,9 +4,9 @@
 
 #include "Support/TempDir.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,9 +102,9 @@ TEST_F(LoggerTest, WritesLinesWithThreadUtcStampLatencyAndMessage) {
   release.count_down();
   logger.flush();
 
-  EXPECT_THAT(linesOf(file("2026-12-06-main.log")),
-              ElementsAre(fmt::format("[{}] 2026-12-06T10:11:12.345 <1.500000>: Starting up Orvex version 1.0 (1)",
-                                      gettid())));
+  EXPECT_THAT(
+      linesOf(file("2026-12-06-main.log")),
+      ElementsAre(fmt::format("[{}] 2026-12-06T10:11:12.345 <1.500000>: Starting up Orvex version 1.0 (1)", gettid())));
   EXPECT_TRUE(std::filesystem::exists(file("2026-12-06-fuse.log")));
 }
 

@@ -34,6 +34,22 @@ TEST(FileCacheFolders, KeepsWhatExistingFoldersHold) {
   EXPECT_EQ(test::readFile(dir / "Orvex/Files/share1/node"), "content");
 }
 
+TEST(FileCacheFolders, RootLiesInTheXdgDataFolderNamedAfterTheTitle) {
+  auto env = [](std::optional<std::string> dataHome) {
+    XdgEnvironment e;
+    e.variable = [dataHome](const std::string& name) -> std::optional<std::string> {
+      if (name == "HOME") {
+        return "/home/ann";
+      }
+      return name == "XDG_DATA_HOME" ? dataHome : std::nullopt;
+    };
+    e.passwdHome = [] { return std::nullopt; };
+    return e;
+  };
+  EXPECT_EQ(OVFileCache::defaultRootPath("Orvex", env("/data")), "/data/Orvex");
+  EXPECT_EQ(OVFileCache::defaultRootPath("OrvexBeta", env(std::nullopt)), "/home/ann/.local/share/OrvexBeta");
+}
+
 TEST(FileCacheFoldersDeathTest, FileInPlaceOfAFolderEndsTheProcessWithCode100) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   TempDir dir;
