@@ -3,24 +3,20 @@
 #pragma once
 
 #include "Dispatch/Clock.h"
+#include "Dispatch/JobList.h"
 #include "Dispatch/MainQueue.h"
 #include "Dispatch/TimerHandle.h"
 
 #include <atomic>
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
-#include <map>
 #include <mutex>
 #include <thread>
-#include <utility>
 
 namespace orvex {
 
 // Jobs run on the thread inside run(); the main thread is that thread, or the
 // one that created the queue until run() is first entered. Every member is
-// thread-safe; the queues, the flags and runLoopThread_'s changes are guarded
-// by mutex_, which is never held while a job runs. Jobs still queued when
+// thread-safe; the job list guards itself, running_ is guarded by mutex_,
+// and no lock is held while a job runs. Jobs still queued when
 // run() returns wait for the next run(); those left at destruction are
 // dropped unrun. Not to be destroyed while run() executes.
 class RunLoopMainQueue final : public MainQueue {
@@ -39,33 +35,15 @@ class RunLoopMainQueue final : public MainQueue {
   void quit();
 
  private:
-  struct Delayed {
-    TimerHandle handle;
-    Job job;
-  };
-
   void enterLoop();
-  void loop();
   void leaveLoop();
-  void moveDueTimersLocked();
-  void sleepLocked(std::unique_lock<std::mutex>& lock);
-
-  // Constant after construction.
-  Clock& clock_;
-  Clock::ListenerId clockListener_ = 0;
 
   std::atomic<std::thread::id> runLoopThread_;
 
-  // State below is protected by mutex_.
+  JobList jobs_; // thread-safe on its own
+
   std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Job> jobs_;
-  // Ordered by deadline, then by posting order for equal deadlines.
-  std::map<std::pair<Clock::SteadyTime, std::uint64_t>, Delayed> timers_;
-  std::uint64_t nextTimer_ = 0;
-  bool sleeping_ = false;
-  bool running_ = false;
-  bool quitRequested_ = false;
+  bool running_ = false; // guarded by mutex_
 };
 
 } // namespace orvex

@@ -3,15 +3,11 @@
 #pragma once
 
 #include "Dispatch/Clock.h"
+#include "Dispatch/JobList.h"
 #include "Dispatch/TimerHandle.h"
 
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
 #include <functional>
 #include <future>
-#include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -20,7 +16,7 @@
 namespace orvex {
 
 // Thread-safe: every member may be called from any thread, the queue's own
-// included. Jobs run on the queue's thread, never with mutex_ held. On
+// included. Jobs run on the queue's thread, never with a lock held. On
 // destruction the jobs already posted still run; delayed jobs not yet due are
 // dropped. It must not be destroyed from one of its own jobs.
 class SerialQueue {
@@ -59,31 +55,13 @@ class SerialQueue {
   const std::string& label() const { return label_; }
 
  private:
-  struct Delayed {
-    TimerHandle handle;
-    Job job;
-  };
-
   void run();
-  void moveDueTimersLocked();
-  void wakeLocked();
 
   // Constant after construction.
   const std::string label_;
-  Clock& clock_;
-  Clock::ListenerId clockListener_ = 0;
 
-  // State below is protected by mutex_.
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Job> jobs_;
-  // Ordered by deadline, then by posting order for equal deadlines.
-  std::map<std::pair<Clock::SteadyTime, std::uint64_t>, Delayed> timers_;
-  std::uint64_t nextTimer_ = 0;
-  bool sleeping_ = false;
-  bool stopping_ = false;
-
-  std::thread::id threadId_; // set before the thread starts
+  JobList jobs_;             // thread-safe on its own
+  std::thread::id threadId_; // written once, before the constructor returns
   std::thread worker_;       // last: started once everything above exists
 };
 
