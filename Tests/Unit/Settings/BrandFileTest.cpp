@@ -2,7 +2,7 @@
 // where the program looks for it.
 #include "Platform/BrandFile.h"
 
-#include "MainLogCapture.h"
+#include "Support/MainLogCapture.h"
 #include "Support/TempDir.h"
 
 #include <gmock/gmock.h>

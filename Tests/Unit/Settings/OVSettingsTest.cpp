@@ -2,7 +2,7 @@
 // the switches, the writes that must not happen, and the reset at logout.
 #include "OVSettings.h"
 
-#include "MainLogCapture.h"
+#include "Support/MainLogCapture.h"
 #include "Support/TempDir.h"
 
 #include <gmock/gmock.h>

@@ -2,7 +2,7 @@
 // file that cannot be used as it is found.
 #include "Platform/SettingsFile.h"
 
-#include "MainLogCapture.h"
+#include "Support/MainLogCapture.h"
 #include "Support/TempDir.h"
 
 #include <gmock/gmock.h>
