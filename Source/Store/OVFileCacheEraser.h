@@ -1,0 +1,22 @@
+// Deletes a node's cached content through the file cache's paths.
+#pragma once
+
+#include "Store/OVCacheEraser.h"
+
+namespace orvex {
+
+class OVFileCache;
+
+// Thread-safe: holds only the (thread-safe) file cache.
+class OVFileCacheEraser final : public OVCacheEraser {
+ public:
+  explicit OVFileCacheEraser(const OVFileCache& fileCache) : fileCache_(fileCache) {}
+
+  void deleteFileCache(const OVFile& file) override;
+  void deleteFileDownload(const OVFile& file) override;
+
+ private:
+  const OVFileCache& fileCache_;
+};
+
+} // namespace orvex
