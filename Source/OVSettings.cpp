@@ -1,8 +1,10 @@
 #include "OVSettings.h"
 
 #include "OVLogger.h"
+#include "Store/OVShareStore.h"
 
 #include <sys/stat.h>
+#include <utf8proc.h>
 
 #include <cerrno>
 #include <system_error>
@@ -41,6 +43,56 @@ std::string globalAddressOf(const BrandFile& brand) {
 
 bool isDataIslandOf(const BrandFile& brand) {
   return brand.globalAddress && *brand.globalAddress != "*";
+}
+
+// How many bytes at the start of `path` spell `prefix`, letter case aside;
+// nothing when `path` does not start with it. Bytes that are not valid UTF-8
+// must match exactly.
+std::optional<std::size_t> caseInsensitivePrefix(std::string_view path, std::string_view prefix) {
+  auto bytes = [](std::string_view text) { return reinterpret_cast<const utf8proc_uint8_t*>(text.data()); };
+  std::size_t inPath = 0;
+  std::size_t inPrefix = 0;
+  while (inPrefix < prefix.size()) {
+    if (inPath >= path.size())
+      return std::nullopt;
+    utf8proc_int32_t a = -1;
+    utf8proc_int32_t b = -1;
+    utf8proc_ssize_t usedA =
+        utf8proc_iterate(bytes(path) + inPath, static_cast<utf8proc_ssize_t>(path.size() - inPath), &a);
+    utf8proc_ssize_t usedB =
+        utf8proc_iterate(bytes(prefix) + inPrefix, static_cast<utf8proc_ssize_t>(prefix.size() - inPrefix), &b);
+    if (usedA <= 0 || usedB <= 0) {
+      if (path[inPath] != prefix[inPrefix])
+        return std::nullopt;
+      ++inPath;
+      ++inPrefix;
+      continue;
+    }
+    if (utf8proc_tolower(a) != utf8proc_tolower(b))
+      return std::nullopt;
+    inPath += static_cast<std::size_t>(usedA);
+    inPrefix += static_cast<std::size_t>(usedB);
+  }
+  return inPath;
+}
+
+// A path inside a share with empty and "." components dropped; nothing when a
+// component would climb out of the share ("..") or holds a NUL.
+std::optional<std::string> innerSharePath(std::string_view rest) {
+  std::string clean;
+  while (!rest.empty()) {
+    std::size_t slash = rest.find('/');
+    std::string_view component = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (component.empty() || component == ".")
+      continue;
+    if (component == ".." || component.find('\0') != std::string_view::npos)
+      return std::nullopt;
+    if (!clean.empty())
+      clean += '/';
+    clean += component;
+  }
+  return clean;
 }
 
 } // namespace
@@ -152,6 +204,58 @@ bool OVSettings::getUploadScreenshots() const {
 void OVSettings::setUploadScreenshots(bool on) {
   if (on != getUploadScreenshots())
     settings_.set(prependAppTitle(kUploadScreenshotsKey), on);
+}
+
+std::string OVSettings::getUploadScreenshotsPath(const OVShareStore& shares, std::string_view mountPath) const {
+  std::optional<std::string> stored = settings_.string(prependAppTitle(kUploadScreenshotsPathKey));
+  if (!stored || stored->empty())
+    return "";
+  std::size_t slash = stored->find('/');
+  std::string_view value = *stored;
+  ManagedSharePtr share = shares.shareWithId(value.substr(0, slash));
+  if (!share || !share->DisplayName)
+    return "";
+  std::optional<std::string> inner = innerSharePath(slash == std::string::npos ? "" : value.substr(slash + 1));
+  if (!inner) {
+    OVLog(kLogMain, "Warning! Screenshot destination \"{}\" leaves its share; not used", *stored);
+    return "";
+  }
+  std::string path = std::string(mountPath) + "/" + *share->DisplayName;
+  if (!inner->empty())
+    path += "/" + *inner;
+  return path;
+}
+
+void OVSettings::setUploadScreenshotsPath(std::string_view path, const OVShareStore& shares,
+                                          std::string_view mountPath) {
+  while (mountPath.size() > 1 && mountPath.back() == '/')
+    mountPath.remove_suffix(1);
+  std::optional<std::size_t> mountLength = caseInsensitivePrefix(path, mountPath);
+  if (!mountLength)
+    return;
+  std::string_view remainder = path.substr(*mountLength);
+  if (!remainder.empty() && remainder.front() != '/')
+    return; // "/home/u/Orvex2" is not inside "/home/u/Orvex"
+  // "/Share" names the share, whatever follows its next "/" is the path inside it.
+  std::string_view sharePart = remainder;
+  std::string_view rest;
+  if (remainder.size() >= 2) {
+    std::size_t slash = remainder.find('/', 1);
+    sharePart = remainder.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : remainder.substr(slash + 1);
+  }
+  ManagedSharePtr share = shares.shareWithPath(sharePart);
+  std::optional<std::string> inner = innerSharePath(rest);
+  if (!share || !share->ShareId || !inner)
+    return;
+  settings_.set(prependAppTitle(kUploadScreenshotsPathKey),
+                inner->empty() ? *share->ShareId : *share->ShareId + "/" + *inner);
+}
+
+void OVSettings::resetUploadScreenshotsPath() {
+  settings_.remove(prependAppTitle(kUploadScreenshotsPathKey));
+  settings_.synchronize();
+  setUploadScreenshots(false);
 }
 
 bool OVSettings::getCreateScreenshotLink() const {

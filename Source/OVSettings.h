@@ -15,8 +15,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace orvex {
+
+class OVShareStore;
 
 // The global directory host when the brand names none (or names "*").
 inline constexpr const char* kDefaultGlobalAddress = "global.orvex.example";
@@ -76,6 +79,16 @@ class OVSettings {
   void setStoreDownloadedFiles(std::int64_t days);
   bool getUploadScreenshots() const;
   void setUploadScreenshots(bool on); // writes only when the value changes
+  // The screenshot destination, stored as "<share id>/<path inside the share>"
+  // so that it follows the share when its folder is renamed. The full path of
+  // that folder under `mountPath`; "" when nothing is stored, the share is no
+  // longer known, or the stored path would leave the share.
+  std::string getUploadScreenshotsPath(const OVShareStore& shares, std::string_view mountPath) const;
+  // Stores `path` when it lies inside a share's folder on the drive at
+  // `mountPath` (letter case aside); any other path leaves the stored value as it was.
+  void setUploadScreenshotsPath(std::string_view path, const OVShareStore& shares, std::string_view mountPath);
+  // Forgets the destination and turns the screenshot upload off.
+  void resetUploadScreenshotsPath();
   bool getCreateScreenshotLink() const;
   void setCreateScreenshotLink(bool on);
   bool getAppStoreInfoRemindLater() const;  // YES when never written

@@ -2,14 +2,12 @@
 
 #include "OVLogger.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/KeepAside.h"
 
 #include <fcntl.h>
-#include <stdio.h>
 #include <unistd.h>
 
-#include <fmt/chrono.h>
 #include <cerrno>
-#include <ctime>
 #include <limits>
 #include <system_error>
 
@@ -17,7 +15,6 @@ namespace orvex {
 namespace {
 
 constexpr mode_t kSettingsMode = 0600;
-constexpr int kMaxAsideAttempts = 100;
 
 struct ReadResult {
   bool exists = false;
@@ -81,27 +78,6 @@ const char* typeName(SettingType type) {
   return "?";
 }
 
-std::string utcStamp(Clock::WallTime when) {
-  std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-  std::tm parts{};
-  if (::gmtime_r(&seconds, &parts) == nullptr)
-    return "unknown-time";
-  return fmt::format("{:%Y%m%dT%H%M%S}", parts);
-}
-
-// An earlier broken file of the same second must survive too, hence no plain rename.
-bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-    return true;
-  if (errno != EINVAL)
-    return false;
-  // File systems without RENAME_NOREPLACE: link() refuses an existing target as well.
-  if (::link(from.c_str(), to.c_str()) != 0)
-    return false;
-  ::unlink(from.c_str());
-  return true;
-}
-
 } // namespace
 
 SettingsFile::SettingsFile(std::filesystem::path path, SettingsSchema schema, Clock& clock)
@@ -160,23 +136,7 @@ void SettingsFile::dropMistypedKeys() {
 }
 
 std::optional<std::filesystem::path> SettingsFile::keepAside(bool copy) {
-  std::string base = path_.string() + ".broken-" + utcStamp(clock_.wallNow());
-  for (int attempt = 1; attempt <= kMaxAsideAttempts; ++attempt) {
-    std::filesystem::path target = attempt == 1 ? base : base + "-" + std::to_string(attempt);
-    if (copy) {
-      std::error_code error;
-      if (std::filesystem::copy_file(path_, target, std::filesystem::copy_options::none, error))
-        return target;
-      if (error != std::errc::file_exists)
-        return std::nullopt;
-    } else {
-      if (renameNoReplace(path_, target))
-        return target;
-      if (errno != EEXIST)
-        return std::nullopt;
-    }
-  }
-  return std::nullopt;
+  return keepFileAside(path_, clock_.wallNow(), copy);
 }
 
 std::optional<nlohmann::json> SettingsFile::value(const std::string& key) const {
