@@ -6,6 +6,7 @@
 #include "Dispatch/Clock.h"
 #include "Dispatch/TimerHandle.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -48,6 +49,9 @@ class JobList {
 
   void moveDueTimersLocked();
   void sleepLocked(std::unique_lock<std::mutex>& lock);
+  // Waits a few microseconds without mutex_ for work to come; the caller
+  // checks again under mutex_ what came.
+  void spinForWork(std::unique_lock<std::mutex>& lock);
 
   // Constant after construction.
   Clock& clock_;
@@ -62,6 +66,10 @@ class JobList {
   std::uint64_t nextTimer_ = 0;
   bool sleeping_ = false;
   bool interrupted_ = false;
+
+  // Counts posts and interrupts, so that a taker spinning without mutex_ sees
+  // new work. Written under mutex_, read without it.
+  std::atomic<std::uint64_t> changes_{0};
 };
 
 } // namespace orvex

@@ -6,6 +6,7 @@
 #include "Dispatch/JobList.h"
 #include "Dispatch/TimerHandle.h"
 
+#include <chrono>
 #include <functional>
 #include <future>
 #include <string>
@@ -42,6 +43,7 @@ class SerialQueue {
     std::packaged_task<Result()> task(std::forward<F>(fn));
     auto done = task.get_future();
     async([&task] { task(); }); // task outlives the job: we wait for it below
+    awaitBriefly(done);
     return done.get();
   }
 
@@ -55,6 +57,18 @@ class SerialQueue {
   const std::string& label() const { return label_; }
 
  private:
+  // Watches `done` for a few microseconds before get() puts the caller to
+  // sleep: a short job is usually back sooner than a sleeping thread wakes.
+  template <class Future>
+  static void awaitBriefly(const Future& done) {
+    constexpr auto kSpin = std::chrono::microseconds(50);
+    const auto until = std::chrono::steady_clock::now() + kSpin;
+    while (done.wait_for(std::chrono::seconds(0)) != std::future_status::ready &&
+           std::chrono::steady_clock::now() < until) {
+      std::this_thread::yield();
+    }
+  }
+
   void run();
 
   // Constant after construction.

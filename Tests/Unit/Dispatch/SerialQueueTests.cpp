@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <latch>
@@ -45,6 +46,31 @@ TEST(SerialQueueTest, KeepsEachPosterOrderUnderManyPostingThreads) {
     ASSERT_EQ(i, next[t]) << "poster " << t;
     ++next[t];
   }
+}
+
+// Regression: a job posted just as the idle worker stopped watching for work
+// (before it went to sleep) was never run, and the sync caller waited forever.
+// Pauses of varying length between round trips make posts land around the end
+// of the worker's watch; with the fault this hung within a few thousand trips.
+TEST(SerialQueueTest, SyncRoundTripsNeverStallAroundTheIdleWatch) {
+  SerialQueue queue("com.orvex.test.roundtrips");
+  std::vector<std::thread> callers;
+  std::atomic<int> answered{0};
+  for (int t = 0; t < 2; ++t) {
+    callers.emplace_back([&, t] {
+      for (int i = 0; i < 3000; ++i) {
+        const auto pause = std::chrono::microseconds((i * 7 + t * 13) % 90);
+        const auto until = std::chrono::steady_clock::now() + pause;
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        answered += queue.sync([i] { return i >= 0 ? 1 : 0; });
+      }
+    });
+  }
+  for (auto& caller : callers) {
+    caller.join();
+  }
+  EXPECT_EQ(answered.load(), 6000);
 }
 
 TEST(SerialQueueTest, JobsRunOnTheNamedQueueThread) {
