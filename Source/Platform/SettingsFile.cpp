@@ -3,6 +3,7 @@
 #include "OVLogger.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/KeepAside.h"
+#include "Platform/WholeFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,38 +16,6 @@ namespace orvex {
 namespace {
 
 constexpr mode_t kSettingsMode = 0600;
-
-struct ReadResult {
-  bool exists = false;
-  int error = 0; // errno of a failed read of an existing file
-  std::string text;
-};
-
-ReadResult readWhole(const std::filesystem::path& path) {
-  ReadResult result;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    result.exists = errno != ENOENT;
-    result.error = errno;
-    return result;
-  }
-  result.exists = true;
-  char buffer[16384];
-  for (;;) {
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got == 0)
-      break;
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      result.error = errno;
-      break;
-    }
-    result.text.append(buffer, static_cast<size_t>(got));
-  }
-  ::close(fd);
-  return result;
-}
 
 bool hasType(const nlohmann::json& value, SettingType type) {
   switch (type) {
@@ -86,7 +55,7 @@ SettingsFile::SettingsFile(std::filesystem::path path, SettingsSchema schema, Cl
 }
 
 void SettingsFile::load() {
-  ReadResult file = readWhole(path_);
+  WholeFile file = readWholeFile(path_);
   if (!file.exists)
     return; // first start: nothing stored yet
   if (file.error != 0) {

@@ -4,6 +4,7 @@
 #include "Platform/AtomicFile.h"
 #include "Platform/KeepAside.h"
 #include "Platform/SafePathComponent.h"
+#include "Platform/WholeFile.h"
 #include "Store/OVDatabaseConstants.h"
 #include "Store/OVFileCache.h"
 #include "Sync/OVMetadataStorage.h"
@@ -20,38 +21,6 @@ namespace orvex {
 namespace {
 
 constexpr mode_t kStoreFileMode = 0600;
-
-struct ReadResult {
-  bool exists = false;
-  int error = 0; // errno of a failed open or read of an existing file
-  std::string text;
-};
-
-ReadResult readWholeFile(const std::filesystem::path& path) {
-  ReadResult result;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    result.exists = errno != ENOENT;
-    result.error = result.exists ? errno : 0;
-    return result;
-  }
-  result.exists = true;
-  char buffer[16384];
-  for (;;) {
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got == 0)
-      break;
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      result.error = errno;
-      break;
-    }
-    result.text.append(buffer, static_cast<size_t>(got));
-  }
-  ::close(fd);
-  return result;
-}
 
 std::string errorText(int error) {
   return std::error_code(error, std::generic_category()).message();
@@ -71,7 +40,7 @@ void OVMetadataStorage::load() {
 }
 
 bool OVMetadataStorage::readStoreFileLocked() {
-  ReadResult file = readWholeFile(storeFile_);
+  WholeFile file = readWholeFile(storeFile_);
   if (!file.exists)
     return false;
   if (file.error != 0) {

@@ -1,7 +1,7 @@
 // The query engine: one connection on one thread, statements in arrival
 // order, and the transaction lock that keeps other threads' updates out.
 #include "DatabaseTestSupport.h"
-#include "Support/MainLogCapture.h"
+#include "Support/LogCapture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -81,7 +81,7 @@ TEST_F(DatabaseEngineTest, StatementsOfEachThreadRunInTheOrderTheyArrive) {
 }
 
 TEST_F(DatabaseEngineTest, FailingStatementsAreLoggedAndAnswerNothing) {
-  MainLogCapture log;
+  LogCapture log;
   EXPECT_FALSE(db().queryStrings("SELECT missing FROM nowhere"));
   EXPECT_FALSE(db().doUpdateQuery("DELETE FROM nowhere"));
   auto lines = log.lines();

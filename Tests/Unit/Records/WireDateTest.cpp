@@ -1,6 +1,6 @@
 // The wire date format: what the service's texts read as, what the client
 // writes, and that unreadable dates never fail a record.
-#include "Support/MainLogCapture.h"
+#include "Support/LogCapture.h"
 #include "Sync/OVVirtualFile.h"
 #include "Sync/WireDateFormat.h"
 
@@ -19,7 +19,7 @@ double read(std::string_view text) {
 }
 
 TEST(WireDate, ReadsEachOfTheThreeFormsInUTC) {
-  test::MainLogCapture log;
+  test::LogCapture log;
   EXPECT_DOUBLE_EQ(read("2020-01-02T03:04:05.123Z"), kSample + 0.123);
   EXPECT_DOUBLE_EQ(read("2020-01-02T03:04:05Z"), kSample);
   // Step 3: the fraction is cut (not rounded) to milliseconds and the offset applied.
@@ -30,7 +30,7 @@ TEST(WireDate, ReadsEachOfTheThreeFormsInUTC) {
 }
 
 TEST(WireDate, UnreadableTextsBecomeTheDistantPastWithAWarning) {
-  test::MainLogCapture log;
+  test::LogCapture log;
   const char* unreadable[] = {
       "2020-01-02T03:04:05",          // no zone
       "2020-01-02T03:04:05.12+02:00", // fewer than three digits: step 3 doubles the offset
@@ -56,7 +56,7 @@ TEST(WireDate, WritesMillisecondsAndZInUTC) {
 }
 
 TEST(WireDate, WrittenDatesReadBackUnchanged) {
-  test::MainLogCapture log;
+  test::LogCapture log;
   for (const char* text : {"2020-01-02T03:04:05.123Z", "1969-07-20T20:17:40.001Z", "2038-01-19T03:14:08.999Z",
                            "0001-01-01T00:00:00.000Z", "9999-12-31T23:59:59.999Z", "2024-02-29T12:00:00.070Z"}) {
     EXPECT_EQ(JSONObjectFromNSDate(NSDateFromNSString(text)), text);
@@ -72,7 +72,7 @@ TEST(WireDate, DatesOutsideTheWritableYearsAreClampedSoTheyReadBack) {
 }
 
 TEST(WireDate, AnUnreadableDateDoesNotFailTheRecordButAMistypedOneDoes) {
-  test::MainLogCapture log;
+  test::LogCapture log;
   const auto base = R"({"Tick":1,"ShareTick":2,"UpdateTick":3,"CreateTick":4,"Local":false,"Deleted":false,
                         "IsFile":true,"LastAccessTime":"2020-01-02T03:04:05Z","LastWriteTime":"2020-01-02T03:04:05Z",)";
   auto parsed = OVVirtualFile::fromJSONText(std::string(base) + R"("CreationTime":"yesterday"})");

@@ -1,7 +1,7 @@
 // The mapping rules every record follows, exercised through real records:
 // required and optional members, errors that name the key, writing rules,
 // nesting, numbers, and hostile input.
-#include "Support/MainLogCapture.h"
+#include "Support/LogCapture.h"
 #include "Sync/CatchUpRecords.h"
 #include "Sync/JournalRecords.h"
 #include "Sync/ManagedShare.h"

@@ -2,7 +2,7 @@
 // where the program looks for it.
 #include "Platform/BrandFile.h"
 
-#include "Support/MainLogCapture.h"
+#include "Support/LogCapture.h"
 #include "Support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -11,7 +11,7 @@
 namespace orvex {
 namespace {
 
-using test::MainLogCapture;
+using test::LogCapture;
 using test::TempDir;
 using test::writeFile;
 using ::testing::ElementsAre;
@@ -24,7 +24,7 @@ BrandFile fromText(const std::string& text, const std::filesystem::path& origin 
 }
 
 TEST(BrandFileTest, EveryKeyOverridesItsDefault) {
-  MainLogCapture log;
+  LogCapture log;
   BrandFile brand = fromText(R"({
     "CFBundleName": "OrvexBeta", "OVBrandName": "Acme Drive", "OVAppStoreUrl": "https://store/x",
     "OVGlobalAddress": "dir.acme.test", "CFBundleShortVersionString": "2.3.4", "CFBundleVersion": "77",
@@ -59,7 +59,7 @@ TEST(BrandFileTest, EveryKeyOverridesItsDefault) {
 }
 
 TEST(BrandFileTest, MissingKeysTakeDefaultsWithoutWarnings) {
-  MainLogCapture log;
+  LogCapture log;
   BrandFile brand = fromText(R"({"Deployment": {}})");
   EXPECT_EQ(brand.bundleName, "Orvex");
   EXPECT_EQ(brand.brandName, "Orvex");
@@ -72,7 +72,7 @@ TEST(BrandFileTest, MissingKeysTakeDefaultsWithoutWarnings) {
 }
 
 TEST(BrandFileTest, UnusableValuesAreReportedAndDefaulted) {
-  MainLogCapture log;
+  LogCapture log;
   BrandFile brand = fromText(R"({
     "CFBundleName": "../etc", "OVBrandName": 5, "OVLocalAuth": [1], "OVGlobalAddress": "a b",
     "Deployment": {"FileCacheHostLabel": "files.x", "DefaultDomain": "-bad.test", "ProbePort": 70000,
@@ -94,7 +94,7 @@ TEST(BrandFileTest, UnusableValuesAreReportedAndDefaulted) {
 }
 
 TEST(BrandFileTest, UnreadableFilesGiveDefaultsAndAWarning) {
-  MainLogCapture log;
+  LogCapture log;
   TempDir dir;
   EXPECT_EQ(BrandFile::load(dir / "absent.json").bundleName, "Orvex");
   writeFile(dir / "brand.json", R"(["CFBundleName", "X"])");
@@ -107,7 +107,7 @@ TEST(BrandFileTest, UnreadableFilesGiveDefaultsAndAWarning) {
 }
 
 TEST(BrandFileTest, ShippedBrandFileIsCleanAndPointsAtTheExampleDomain) {
-  MainLogCapture log;
+  LogCapture log;
   BrandFile brand = BrandFile::load(std::filesystem::path(ORVEX_SOURCE_RESOURCES) / "brand.json");
   EXPECT_EQ(brand.bundleName, "Orvex");
   EXPECT_EQ(brand.brandName, "Orvex");

@@ -2,7 +2,7 @@
 // the switches, the writes that must not happen, and the reset at logout.
 #include "OVSettings.h"
 
-#include "Support/MainLogCapture.h"
+#include "Support/LogCapture.h"
 #include "Support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -141,7 +141,7 @@ TEST_F(OVSettingsTest, GlobalAddressAndDataIsland) {
 }
 
 TEST_F(OVSettingsTest, SettingsFileLivesInAPrivateFolderUnderTheConfigHome) {
-  test::MainLogCapture log;
+  test::LogCapture log;
   XdgEnvironment env{[this](const std::string& name) -> std::optional<std::string> {
                        if (name == "HOME")
                          return dir.path().string();

@@ -2,7 +2,7 @@
 // file that cannot be used as it is found.
 #include "Platform/SettingsFile.h"
 
-#include "Support/MainLogCapture.h"
+#include "Support/LogCapture.h"
 #include "Support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -13,7 +13,7 @@ namespace orvex {
 namespace {
 
 using namespace std::chrono_literals;
-using test::MainLogCapture;
+using test::LogCapture;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
@@ -47,7 +47,7 @@ class SettingsFileTest : public ::testing::Test {
 
   TempDir dir;
   ManualClock clock{stampTime()};
-  MainLogCapture log;
+  LogCapture log;
 };
 
 TEST_F(SettingsFileTest, MissingFileIsEmptyQuietlyAndEverySetterWritesThrough) {

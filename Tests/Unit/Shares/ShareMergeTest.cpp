@@ -1,7 +1,7 @@
 // Merging domains' profiles into the share store: the folder names shares get
 // at the drive's root, what a known share keeps, and what a profile removes.
 #include "ShareStoreTestSupport.h"
-#include "Support/MainLogCapture.h"
+#include "Support/LogCapture.h"
 
 #include <gmock/gmock.h>
 
@@ -125,7 +125,7 @@ TEST_F(ShareMerge, ProfileRemovesTheDomainsSharesItNoLongerLists) {
   receive("a.test", {makeShare("s1", "One"), makeShare("s2", "Two")});
   receive("b.test", {makeShare("s3", "Three")});
   test::writeFile(shareFolder("s2") / "node", "cached");
-  MainLogCapture log;
+  LogCapture log;
 
   receive("a.test", {makeShare("s1", "One")});
   store->finishFolderRemovals();
@@ -139,7 +139,7 @@ TEST_F(ShareMerge, ProfileRemovesTheDomainsSharesItNoLongerLists) {
 TEST_F(ShareMerge, SharesWithoutAUsableIdAreNotKept) {
   ManagedShare noId;
   noId.ShareName = "NoId";
-  MainLogCapture log;
+  LogCapture log;
   receive("a.test", {noId, makeShare("", "Empty"), makeShare("..", "Up"), makeShare("a/b", "Slash"),
                      makeShare(std::string("a\0b", 3), "Nul"), makeShare(std::string(250, 'i'), "Long"),
                      makeShare("tmp", "Tmp"), makeShare("ok", "Fine")});
@@ -158,7 +158,7 @@ TEST_F(ShareMerge, SharesWithoutAUsableIdAreNotKept) {
 TEST_F(ShareMerge, DeletingLostDomainsKeepsTheTemporaryShare) {
   receive("a.test", {makeShare("s1", "One")});
   receive("b.test", {makeShare("s2", "Two")});
-  MainLogCapture log;
+  LogCapture log;
   store->deleteDomainShares({"b.test"});
   store->finishFolderRemovals();
   EXPECT_EQ(store->shareWithId("s1"), nullptr);

@@ -1,7 +1,7 @@
 // The share store on disk: "shares.db" round trip and format, unreadable
 // files kept aside, the delayed save, and clearing.
 #include "ShareStoreTestSupport.h"
-#include "Support/MainLogCapture.h"
+#include "Support/LogCapture.h"
 #include "Sync/OVShareStoreFile.h"
 
 #include <gmock/gmock.h>
@@ -91,7 +91,7 @@ TEST_F(ShareStoreFile, CorruptFileIsKeptAsideAndTheStoreStartsEmpty) {
         std::string("<?xml version=\"1.0\"?><plist><dict><key>shares</key><string>x</string></dict></plist>")}) {
     SCOPED_TRACE(corrupt);
     writeFile(store->storeFilePath(), corrupt);
-    MainLogCapture log;
+    LogCapture log;
     store = reopen();
     EXPECT_TRUE(store->storageEmpty());
     EXPECT_THAT(store->shares(), SizeIs(1));
@@ -121,7 +121,7 @@ TEST_F(ShareStoreFile, UnusableEntriesAreSkippedAndTheFileCopiedAside) {
   const std::string original = encodeShareStoreFile(content);
   writeFile(store->storeFilePath(), original);
 
-  MainLogCapture log;
+  LogCapture log;
   store = reopen();
   EXPECT_FALSE(store->storageEmpty());
   EXPECT_EQ(displayName("s1"), "Docs") << "a missing DisplayName is the ShareName";
@@ -174,7 +174,7 @@ TEST_F(ShareStoreFile, DelayedSavesOfABurstWriteOnceAfterFiveQuietSeconds) {
   EXPECT_EQ(main.runDue(), 0);
   EXPECT_FALSE(fs::exists(store->storeFilePath()));
 
-  MainLogCapture log;
+  LogCapture log;
   clock.advance(std::chrono::milliseconds(1));
   EXPECT_EQ(main.runDue(), 1);
   EXPECT_TRUE(fs::exists(store->storeFilePath()));

@@ -2,7 +2,7 @@
 // (id S1), and helpers that write nodes and shares.
 #pragma once
 
-#include "TreeLogCapture.h"
+#include "Support/LogCapture.h"
 #include "Unit/Database/DatabaseTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +64,7 @@ class TreeFixture : public ::testing::Test {
     return file ? file->internalName : "(nothing)";
   }
 
-  TreeLogCapture log; // first: outlives the database's last lines
+  LogCapture log; // first: outlives the database's last lines
   DatabaseHarness harness;
 };
 

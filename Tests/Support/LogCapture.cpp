@@ -1,4 +1,4 @@
-#include "Support/MainLogCapture.h"
+#include "Support/LogCapture.h"
 
 #include "OVLogger.h"
 #include "Support/TempDir.h"
@@ -20,39 +20,53 @@ void openSharedLoggerOnce() {
 
 } // namespace
 
-MainLogCapture::MainLogCapture() {
+LogCapture::LogCapture() {
   openSharedLoggerOnce();
   OVLogger& logger = OVLogger::shared();
   logger.flush();
   logger.setGUIHandler([this](const std::string& line, unsigned type) {
-    if (type != kLogMain)
-      return;
     std::lock_guard lock(mutex_);
-    lines_.push_back(line);
+    lines_.push_back({type, line});
   });
   logger.setLogToGUI(true);
 }
 
-MainLogCapture::~MainLogCapture() {
+LogCapture::~LogCapture() {
   OVLogger& logger = OVLogger::shared();
   logger.flush();
   logger.setLogToGUI(false);
   logger.setGUIHandler(nullptr);
 }
 
-std::vector<std::string> MainLogCapture::lines() {
+std::vector<std::string> LogCapture::lines(unsigned type) {
   OVLogger::shared().flush();
   std::lock_guard lock(mutex_);
-  return lines_;
-}
-
-std::vector<std::string> MainLogCapture::warnings() {
   std::vector<std::string> result;
-  for (const std::string& line : lines()) {
-    if (line.find(": Warning! ") != std::string::npos)
-      result.push_back(line);
+  for (const Line& line : lines_) {
+    if (line.type == type) {
+      result.push_back(line.text);
+    }
   }
   return result;
+}
+
+std::vector<std::string> LogCapture::warnings() {
+  std::vector<std::string> result;
+  for (const std::string& line : lines(kLogMain)) {
+    if (line.find(": Warning! ") != std::string::npos) {
+      result.push_back(line);
+    }
+  }
+  return result;
+}
+
+std::string LogCapture::find(unsigned type, const std::string& text) {
+  for (const std::string& line : lines(type)) {
+    if (line.find(text) != std::string::npos) {
+      return line;
+    }
+  }
+  return "";
 }
 
 } // namespace orvex::test
