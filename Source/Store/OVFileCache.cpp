@@ -31,14 +31,19 @@ void ensureFolder(const std::filesystem::path& folder) {
 
 } // namespace
 
-OVFileCache::OVFileCache(std::filesystem::path root)
+OVFileCache::OVFileCache(std::filesystem::path root, Clock& clock)
     : root_(std::move(root)),
       files_(root_ / "Files"),
       uploads_(root_ / "Uploads"),
       downloads_(root_ / "Downloads"),
-      logs_(root_ / "Logs") {
+      logs_(root_ / "Logs"),
+      clock_(clock),
+      expiryQueue_("OVFileCache.expiry", clock) {
   initCachePathes();
+  scheduleExpiry();
 }
+
+OVFileCache::~OVFileCache() = default;
 
 std::optional<std::filesystem::path> OVFileCache::defaultRootPath(const std::string& appTitle,
                                                                   const XdgEnvironment& env) {
@@ -118,6 +123,14 @@ std::optional<std::filesystem::path> OVFileCache::pathForFileDownload(std::strin
     return std::nullopt;
   }
   return downloads_ / internalName;
+}
+
+std::optional<std::filesystem::path> OVFileCache::pathForFileCache(const OVFile& file) const {
+  return pathForFileCacheWithShareId(file.shareId, file.internalName);
+}
+
+std::optional<std::filesystem::path> OVFileCache::pathForFileExtAttrs(const OVFile& file) const {
+  return pathForFileExtAttrsWithShareId(file.shareId, file.internalName);
 }
 
 } // namespace orvex

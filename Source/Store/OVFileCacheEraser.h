@@ -7,16 +7,16 @@ namespace orvex {
 
 class OVFileCache;
 
-// Thread-safe: holds only the (thread-safe) file cache.
+// Thread-safe: forwards to the (thread-safe) file cache.
 class OVFileCacheEraser final : public OVCacheEraser {
  public:
-  explicit OVFileCacheEraser(const OVFileCache& fileCache) : fileCache_(fileCache) {}
+  explicit OVFileCacheEraser(OVFileCache& fileCache) : fileCache_(fileCache) {}
 
   void deleteFileCache(const OVFile& file) override;
   void deleteFileDownload(const OVFile& file) override;
 
  private:
-  const OVFileCache& fileCache_;
+  OVFileCache& fileCache_;
 };
 
 } // namespace orvex
