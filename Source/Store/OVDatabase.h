@@ -6,12 +6,16 @@
 
 #include "Dispatch/Clock.h"
 #include "Dispatch/SerialQueue.h"
+#include "Store/OVDownloadTracker.h"
 #include "Store/OVFile.h"
 #include "Store/OVFileUploadStatus.h"
+#include "Store/OVFinderRefresher.h"
+#include "Store/OVOpenFileBookkeeping.h"
 #include "Store/OVPathCache.h"
 #include "Store/OVPlannerStatistics.h"
 #include "Store/OVShareStore.h"
 #include "Store/OVSqlite.h"
+#include "Store/OVUploadTracker.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +34,10 @@ namespace orvex {
 
 class OVCacheEraser;
 class OVFileCache;
+struct ClientJournalEvent;
+struct OSXCatchUpResponse;
+struct OVNewAPIJournalEvent;
+struct OVVirtualFile;
 
 // A small map of ids to markers shared by the drive's namespace operations
 // (archiveMap, deleteMap, blockMap). Thread-safe: guarded by its own mutex.
@@ -48,11 +57,14 @@ class OVMarkerMap {
 // Locks, in the order they may be taken: dbTransactionLock_ (recursive; held by
 // every update and by a transaction from begin to commit), totalSizeMutex_
 // (the cached total size), monitor_ (shutdown counter, terminating flag). The
-// database thread takes none of them, so waiting for it under one is safe; none
-// is held while another module is called. `loaded_` and `isEmpty_` are atomics.
+// database thread takes none of them, so waiting for it under one is safe. None
+// is held while another module is called, with one exception: a merge of more
+// than two records asks the upload and download queues about each record
+// inside its transaction, so those must answer without waiting for the store.
+// `loaded_`, `isEmpty_` and the collaborator pointers are atomics.
 class OVDatabase {
  public:
-  // `cacheEraser` deletes cached contents when downloads expire; `appVersion`
+  // `cacheEraser` creates, moves and deletes cached contents; `appVersion`
   // is written into the version row. Starts the database thread and purges
   // the temporary nodes; the file is opened by load().
   OVDatabase(const OVFileCache& fileCache, OVShareStore& shareStore, OVCacheEraser& cacheEraser, std::string appVersion,
@@ -227,6 +239,99 @@ class OVDatabase {
 
   // ==== End of tree queries ==================================================
 
+  // ==== Collaborators of the local changes and the merge =====================
+  // Set by the application shell while wiring; until then (and after a reset
+  // with nullptr) each is the honest answer of its absent module: no upload
+  // queue, no download queue, no mounted drive, no file-manager channel. A
+  // collaborator must outlive the database or be reset first. Any thread.
+
+  void setUploadTracker(OVUploadTracker* tracker);
+  void setDownloadTracker(OVDownloadTracker* tracker);
+  void setOpenFileBookkeeping(OVOpenFileBookkeeping* bookkeeping);
+  void setFinderRefresher(OVFinderRefresher* refresher);
+  // The logged-in user's e-mail address, the `user` of nodes created on the
+  // drive. Until the login sets it, no user is known and the field stays empty.
+  using UserEmail = std::function<std::string()>;
+  void setUserEmail(UserEmail userEmail);
+
+  // ==== Row primitives (OVDatabaseRows.cpp) ==================================
+  // Single statements on the `files` table. Each answers whether the statement
+  // ran (a statement that matched no row has run).
+
+  // Inserts the node with `status` (not its own); existing rows are not looked at.
+  bool addFile(const OVFile& file, std::uint64_t status);
+  // Every row of the node, main row and shadow.
+  bool deleteFile(const std::string& internalName);
+  // The rows of the node that carry `tick`.
+  bool deleteFile(const std::string& internalName, std::uint64_t tick);
+  bool deleteFileShadow(const std::string& internalName);
+  // Also drops the node's drive path from the path caches.
+  bool deleteFileRecord(const OVFile& file);
+  // The node's rows except the shadow and a synchronized row become uploaded (4).
+  bool markFileUploaded(const OVFile& file);
+  bool updateParentShareId(const OVFile& file);
+  // Permissions and times of the main row.
+  bool updateFileAttributes(const OVFile& file);
+  // The lock fields of the row that still has the node's status.
+  bool updateFileLockStatusAndStatusUnChanged(const OVFile& file);
+  // Moves the node's rows to another share (an empty parent share id: none).
+  bool updateFileWithId(const std::string& internalName, const std::string& newShareId,
+                        const std::string& newParentShareId);
+  bool updateFileWithId(const std::string& internalName, const std::string& newShareId, std::uint64_t status);
+
+  // ==== Local changes (OVDatabaseLocalChanges.cpp) ===========================
+  // What the drive and the Finder channel change. Each change moves the node
+  // into a pending state; a synchronized node first keeps its server-confirmed
+  // state as a shadow row where the change could otherwise not be described.
+  // Results are the node as stored afterwards.
+
+  // A new node in share `shareId` under `parentId`; nothing when the share is
+  // unknown. When the name is the one a safe save just moved aside, the old
+  // node takes the new content instead and is answered.
+  std::optional<OVFile> createFile(const std::string& name, const std::string& shareId, const std::string& parentId);
+  std::optional<OVFile> createFolder(const std::string& name, const std::string& shareId, const std::string& parentId);
+  std::optional<OVFile> createFileItem(const std::string& name, const std::string& shareId, const std::string& parentId,
+                                       bool isDir);
+  // Renames and/or moves the node (`newParent` absent: its current parent).
+  // Moving onto a node of the same kind replaces that node, which keeps its
+  // identity (an editor's safe save). The share is not changed here.
+  OVFile renameFile(const OVFile& file, const std::string& newName,
+                    const std::optional<std::string>& newParent = std::nullopt);
+  // The old node takes the new node's name, place and content; the new node's
+  // rows go, and `newFile` (not stored) takes the old node's name and content.
+  void exchangeOldFile(const OVFile& oldFile, OVFile& newFile);
+  // A node never sent (new, ignored) or `forceDelete` loses its rows; any
+  // other keeps a deleted row until the deletion is sent.
+  void removeFile(const OVFile& file, bool andCache, bool forceDelete = false);
+  // Everything below the folder, then the folder, cached contents included.
+  void removeFolderRecursive(const OVFile& folder);
+  // After a content change: size, time and deletion flag of the node.
+  void markFileUpdated(const OVFile& file);
+  // After a lock change: the node's lock fields.
+  void updateFileLockStatus(const OVFile& file);
+  // The folder and every node below it move to share `newShareId` and are sent again as new.
+  void changeFilesShareIdInFolderRecursive(const OVFile& folder, const std::string& newShareId);
+  // The parent folder follows the node's share and the file manager shows it again.
+  void refreshFile(const OVFile& file);
+
+  // ==== Remote changes and the merge (OVDatabaseMerge.cpp) ===================
+  // Records from the server are applied to nodes without pending local
+  // changes; nodes with pending changes keep them until their upload is done.
+  // Runs on the caller's thread; shutdown is blocked meanwhile.
+
+  // A catch-up page of `share`; advances the share's tick and saves soon.
+  void updateFilesForShare(const OSXCatchUpResponse& response, const ManagedShare& share);
+  // A real-time journal event; then the automatic downloads are re-checked.
+  void updateFile(const ClientJournalEvent& event);
+  // The server's record after an upload.
+  void updateFileNew(const OVNewAPIJournalEvent& event);
+  // The merge itself. More than two records are applied in one exclusive
+  // transaction, during which other threads' updates wait. The records carry
+  // their own share ids; `share` names the share the batch was asked for.
+  void updateFilesInShare(const std::vector<OVVirtualFile>& files, const ManagedShare& share);
+
+  // ==== End of local changes and the merge ===================================
+
  private:
   // Called on the database thread for each row until it answers false.
   using RowReader = std::function<bool(const SqliteStatement& row)>;
@@ -269,6 +374,47 @@ class OVDatabase {
   OVPathCache pathCaches_; // pathCache and shadowPathCache under one monitor; locks itself
   mutable std::mutex lockSeamMutex_;
   LockAvailableForShare lockAvailableForShare_; // guarded by lockSeamMutex_; null: available
+
+  // ---- Local changes and merge (OVDatabaseLocalChanges.cpp, OVDatabaseMerge.cpp) ----
+  OVUploadTracker& uploadTracker() const { return *uploadTracker_.load(); }
+  OVDownloadTracker& downloadTracker() const { return *downloadTracker_.load(); }
+  OVOpenFileBookkeeping& openFiles() const { return *openFiles_.load(); }
+  OVFinderRefresher& finderRefresher() const { return *finderRefresher_.load(); }
+  std::string userEmail() const;
+
+  // The node's main row as stored now, or `file` when it has none.
+  OVFile storedFile(const OVFile& file);
+  // Keeps `file` as the node's shadow, replacing an older one: a node has one.
+  void saveShadow(const OVFile& file);
+  // A safe save moved `newFile` onto `oldFile`: the old node takes its place.
+  OVFile replaceWithSafeSave(const OVFile& oldFile, OVFile& newFile);
+  // Whether a create may take over the node a safe save moved aside under `id`.
+  std::optional<OVFile> safeSaveTarget(const std::string& id, const OVFile& created);
+  // `visited` stops circular parent links (they come from the server).
+  void removeFolderRecursive(const OVFile& folder, std::set<std::string>& visited);
+  void changeFilesShareIdInFolderRecursive(const OVFile& folder, const std::string& newShareId,
+                                           std::set<std::string>& visited);
+
+  // One record of a merge; folders whose listing changed are added to `refresh`.
+  void mergeRecord(const OVVirtualFile& record, std::set<std::string>& refresh);
+  void mergeDeletedRecord(const OVVirtualFile& record, const std::optional<OVFile>& local,
+                          std::set<std::string>& refresh);
+  void mergeNewRecord(const OVVirtualFile& record, std::set<std::string>& refresh);
+  void mergeKnownRecord(const OVVirtualFile& record, OVFile local, std::set<std::string>& refresh);
+  // Merges one event's record and, when its share is known, records how far the share is caught up.
+  void applyJournalRecord(const std::optional<OVVirtualFile>& record, std::int32_t shareTick);
+
+  // The honest defaults; the pointers below start at them.
+  OVNoUploadQueue noUploadQueue_;
+  OVNoDownloadQueue noDownloadQueue_;
+  OVNoOpenFiles noOpenFiles_;
+  OVNoFinderChannel noFinderChannel_;
+  std::atomic<OVUploadTracker*> uploadTracker_{&noUploadQueue_};
+  std::atomic<OVDownloadTracker*> downloadTracker_{&noDownloadQueue_};
+  std::atomic<OVOpenFileBookkeeping*> openFiles_{&noOpenFiles_};
+  std::atomic<OVFinderRefresher*> finderRefresher_{&noFinderChannel_};
+  mutable std::mutex userEmailMutex_;
+  UserEmail userEmail_; // guarded by userEmailMutex_; null: no user known
 
   // Only touched on databaseQueue_'s thread.
   std::unique_ptr<SqliteConnection> connection_;

@@ -113,9 +113,12 @@ class OVFileCache {
   // line to log when it cannot, or nothing when the folder is there.
   static std::optional<std::string> prepareFolder(const std::filesystem::path& path);
 
- private:
+  // Creates the root and its four folders where missing; ends the process with
+  // exit code 100 when one cannot be made. Runs at construction, and again
+  // after something removed them (the clean-up of an older client's files).
   void initCachePathes() const;
 
+ private:
   // All of these expect monitor_ held.
   OVFileCacheItem* cacheItemForFile(const OVFile& file);
   void openCacheForItem(OVFileCacheItem& item);

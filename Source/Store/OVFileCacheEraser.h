@@ -1,4 +1,4 @@
-// Deletes a node's cached content through the file cache's paths.
+// The database's handle on cached contents, forwarding to the file cache.
 #pragma once
 
 #include "Store/OVCacheEraser.h"
@@ -14,6 +14,10 @@ class OVFileCacheEraser final : public OVCacheEraser {
 
   void deleteFileCache(const OVFile& file) override;
   void deleteFileDownload(const OVFile& file) override;
+  void createCacheFile(const OVFile& file) override;
+  void exchangeFileCaches(const OVFile& oldFile, const OVFile& newFile) override;
+  void moveFileCacheWithId(std::string_view internalName, std::string_view fromShareId,
+                           std::string_view toShareId) override;
 
  private:
   OVFileCache& fileCache_;

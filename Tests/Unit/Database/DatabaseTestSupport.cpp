@@ -84,12 +84,25 @@ void FakeShareStore::deleteShareData(const ManagedShare& share) {
 
 void FakeShareStore::deleteDomainShares(const std::vector<std::string>& /*domains*/) {}
 
-bool FakeShareStore::setLastApplyedJournalTick(std::string_view /*shareId*/, std::int32_t /*tick*/) {
+bool FakeShareStore::changeShare(std::string_view shareId, const std::function<void(ManagedShare&)>& change) {
+  std::lock_guard lock(mutex_);
+  for (auto& share : shares_) {
+    if (share->ShareId == shareId) {
+      auto changed = std::make_shared<ManagedShare>(*share);
+      change(*changed);
+      share = std::move(changed);
+      return true;
+    }
+  }
   return false;
 }
 
-bool FakeShareStore::setModificationDate(std::string_view /*shareId*/, OVDate /*date*/) {
-  return false;
+bool FakeShareStore::setLastApplyedJournalTick(std::string_view shareId, std::int32_t tick) {
+  return changeShare(shareId, [&](ManagedShare& share) { share.LastApplyedJournalTick = tick; });
+}
+
+bool FakeShareStore::setModificationDate(std::string_view shareId, OVDate date) {
+  return changeShare(shareId, [&](ManagedShare& share) { share.ModificationDate = date; });
 }
 
 std::string FakeShareStore::globalLoginResponce() const {

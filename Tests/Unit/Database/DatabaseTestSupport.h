@@ -11,6 +11,7 @@
 #include "Support/TempDir.h"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,8 +26,8 @@ class FakeShareStore : public OVShareStore {
 
   void load() override { ++loads; }
   void save() override { ++saves; }
-  void saveDelayed() override {}
-  void saveDelayedAndRecheckAutomaticDownloadsWhenDone() override {}
+  void saveDelayed() override { ++delayedSaves; }
+  void saveDelayedAndRecheckAutomaticDownloadsWhenDone() override { ++delayedSavesWithRecheck; }
   void clear() override;
   bool storageEmpty() const override;
   std::vector<ManagedSharePtr> shares() const override;
@@ -44,21 +45,33 @@ class FakeShareStore : public OVShareStore {
   std::string globalLoginResponce() const override;
   void setGlobalLoginResponce(const std::string& value) override;
 
+  // Counted on the calling thread; read them once the calls are done.
   int loads = 0;
   int saves = 0;
   int clears = 0;
+  int delayedSaves = 0;
+  int delayedSavesWithRecheck = 0;
 
  private:
+  // Replaces the share's snapshot by a changed copy, as the real store does.
+  bool changeShare(std::string_view shareId, const std::function<void(ManagedShare&)>& change);
+
   mutable std::mutex mutex_;
   std::vector<ManagedSharePtr> shares_; // guarded by mutex_
   std::string globalLoginResponce_;     // guarded by mutex_
 };
 
 // Records which cached contents the database asked to delete. Thread-safe.
+// Creating, exchanging and moving contents are not recorded: the tests that
+// need them run over the real file cache.
 class FakeCacheEraser : public OVCacheEraser {
  public:
   void deleteFileCache(const OVFile& file) override;
   void deleteFileDownload(const OVFile& file) override;
+  void createCacheFile(const OVFile& /*file*/) override {}
+  void exchangeFileCaches(const OVFile& /*oldFile*/, const OVFile& /*newFile*/) override {}
+  void moveFileCacheWithId(std::string_view /*internalName*/, std::string_view /*fromShareId*/,
+                           std::string_view /*toShareId*/) override {}
   std::vector<std::string> deletedCaches() const;
   std::vector<std::string> deletedDownloads() const;
 
