@@ -1,0 +1,273 @@
+// The mounted drive at the size of a large account: 100,000 file records, a
+// folder of 10,000 files and a tree of 1,000 folders holding the rest.
+// Measures `ls -l` of the big folder right after the mount (cold) and again
+// (warm), and a `find` that stats every file of the tree, against the same
+// commands on a local folder of the same shape made in the same run, and the
+// cost of a single request through FUSE, which bounds both.
+// Needs /dev/fuse and the right to mount (root, or fusermount).
+#include "Dispatch/RunLoopMainQueue.h"
+#include "Drive/OVDriveTransferStatus.h"
+#include "Drive/OVFuseCallback.h"
+#include "Drive/OVMountController.h"
+#include "Drive/OVMountListener.h"
+#include "OVLogger.h"
+#include "Store/OVDatabase.h"
+#include "Store/OVFileCache.h"
+#include "Store/OVFileCacheEraser.h"
+#include "Store/OVSqlite.h"
+#include "Sync/OVMetadataStorage.h"
+#include "Sync/ProfileRecords.h"
+
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace orvex;
+using Steady = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr const char* kShareId = "bench-share";
+constexpr int kBigFolder = 10000;
+constexpr int kTreeTop = 10;
+constexpr int kTreeSub = 99; // 10 + 10 x 99 = 1,000 folders
+constexpr int kTotalFiles = 100000;
+constexpr std::uint64_t kFileSize = 1024;
+constexpr int kWarmRuns = 5;
+
+int treeFolders() {
+  return kTreeTop + kTreeTop * kTreeSub;
+}
+
+[[noreturn]] void fail(const std::string& what) {
+  std::fprintf(stderr, "drive bench: %s\n", what.c_str());
+  std::exit(1);
+}
+
+// One node a layout produces: where it goes and whether it is a folder.
+struct Node {
+  std::string path; // below the share, "big/file 00001.txt"
+  int parent;       // index of the parent folder, -1 for the share's top
+  bool isFolder;
+};
+
+// The shape both sides are built from, parents before children.
+std::vector<Node> layout() {
+  std::vector<Node> nodes;
+  nodes.push_back({"big", -1, true});
+  for (int i = 0; i < kBigFolder; ++i)
+    nodes.push_back({fmt::format("big/document {:05}.txt", i), 0, false});
+  nodes.push_back({"tree", -1, true});
+  const int treeRoot = static_cast<int>(nodes.size()) - 1;
+  std::vector<int> leaves;
+  for (int top = 0; top < kTreeTop; ++top) {
+    nodes.push_back({fmt::format("tree/t{:02}", top), treeRoot, true});
+    const int topIndex = static_cast<int>(nodes.size()) - 1;
+    leaves.push_back(topIndex);
+    for (int sub = 0; sub < kTreeSub; ++sub) {
+      nodes.push_back({fmt::format("tree/t{:02}/s{:03}", top, sub), topIndex, true});
+      leaves.push_back(static_cast<int>(nodes.size()) - 1);
+    }
+  }
+  const int perFolder = (kTotalFiles - kBigFolder) / treeFolders();
+  for (int folder : leaves) {
+    for (int i = 0; i < perFolder; ++i)
+      nodes.push_back({nodes[static_cast<std::size_t>(folder)].path + fmt::format("/f{:03}.dat", i), folder, false});
+  }
+  return nodes;
+}
+
+std::string nodeId(std::size_t n) {
+  return fmt::format("{:032x}", n + 1);
+}
+
+// Writes the layout straight into files.db in one transaction, as if the
+// store had grown through catch-up; the database is not loaded meanwhile.
+void fillStore(const std::string& path, const std::vector<Node>& nodes) {
+  std::string error;
+  auto db = SqliteConnection::open(path, &error);
+  if (!db || !db->execute("BEGIN"))
+    fail("cannot fill " + path + ": " + error);
+  SqliteStatement* insert = db->statement(
+      "INSERT INTO files VALUES "
+      "(?,?,'',?,?,'bench@orvex.example','',1,1,1,1,?,1.7e9,1.7e9,1.7e9,?,?,0,?,0,0,'',0,'','')");
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    const Node& node = nodes[i];
+    const std::string parent = node.parent < 0 ? kShareId : nodeId(static_cast<std::size_t>(node.parent));
+    const std::string name = node.path.substr(node.path.rfind('/') + 1);
+    insert->bindAll({name, kShareId, nodeId(i), parent, node.isFolder ? std::uint64_t{0} : kFileSize,
+                     node.isFolder ? 16 : 128, node.isFolder ? 0700 : 0600, !node.isFolder});
+    insert->step();
+    insert->reset();
+  }
+  if (!db->execute("COMMIT"))
+    fail("cannot commit: " + db->lastError());
+}
+
+void buildLocal(const fs::path& root, const std::vector<Node>& nodes) {
+  for (const Node& node : nodes) {
+    const fs::path path = root / node.path;
+    if (node.isFolder) {
+      fs::create_directories(path);
+      continue;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd == -1 || ::ftruncate(fd, static_cast<off_t>(kFileSize)) != 0)
+      fail("cannot create " + path.string());
+    ::close(fd);
+  }
+}
+
+// Set when a measured command failed; the drive is still unmounted before the bench ends.
+bool commandFailed = false;
+
+// Wall time of a shell command, in milliseconds; its output is discarded.
+double timeCommand(const std::string& command) {
+  const auto start = Steady::now();
+  if (std::system((command + " > /dev/null").c_str()) != 0) { // NOLINT(concurrency-mt-unsafe): one thread runs commands
+    std::fprintf(stderr, "drive bench: command failed: %s\n", command.c_str());
+    commandFailed = true;
+  }
+  return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
+}
+
+// Microseconds per attribute read on `path`: a request the kernel never
+// caches, which the drive answers without any store work. On the drive this
+// is the cost of one round trip through FUSE.
+double requestMicros(const std::string& path) {
+  constexpr int kRequests = 20000;
+  const auto start = Steady::now();
+  for (int i = 0; i < kRequests; ++i)
+    (void)::getxattr(path.c_str(), "user.orvex.bench", nullptr, 0);
+  return std::chrono::duration<double, std::micro>(Steady::now() - start).count() / kRequests;
+}
+
+double median(std::vector<double> values) {
+  std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
+  return values[values.size() / 2];
+}
+
+double warmMedian(const std::string& command) {
+  std::vector<double> runs;
+  for (int i = 0; i < kWarmRuns; ++i)
+    runs.push_back(timeCommand(command));
+  return median(runs);
+}
+
+// Waits for the drive to come up.
+class MountWaiter final : public OVMountListener {
+ public:
+  void driveDidMount() override { set(1); }
+  void driveMountDidFail(int code) override { set(code < 0 ? code : -1); }
+  void driveDidUnmount() override {}
+  int wait() {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(30), [this] { return state_ != 0; });
+    return state_;
+  }
+
+ private:
+  void set(int state) {
+    {
+      std::lock_guard lock(mutex_);
+      state_ = state;
+    }
+    changed_.notify_all();
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int state_ = 0; // guarded by mutex_: 1 mounted, negative failed
+};
+
+} // namespace
+
+int main() {
+  std::string pattern = (fs::temp_directory_path() / "orvex-drive-bench-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr)
+    fail("cannot make a temporary folder");
+  const fs::path folder = pattern;
+  OVLogger::shared().initLogs(folder / "Logs");
+
+  const std::vector<Node> nodes = layout();
+  buildLocal(folder / "Local", nodes);
+
+  OVFileCache cache(folder / "Orvex");
+  RunLoopMainQueue mainQueue;
+  OVMetadataStorage shares(cache, mainQueue);
+  OVFileCacheEraser eraser(cache);
+  {
+    OVDatabase creating(cache, shares, eraser, "bench");
+    creating.load(false);
+    ManagedShare share;
+    share.ShareId = kShareId;
+    share.ShareName = "Bench";
+    ClientLoginResponse profile;
+    profile.ManagedShares = std::vector<ManagedShare>{share};
+    creating.updateShares(profile, "orvex.example");
+    creating.unload();
+    fillStore(creating.databasePath().string(), nodes);
+  }
+  OVDatabase db(cache, shares, eraser, "bench");
+  db.load(false);
+  const std::string shareName = db.shares().at(0)->DisplayName.value_or("Bench");
+
+  OVNoDriveDownloads downloads(cache);
+  OVNoDriveUploads uploads;
+  OVNoDriveAccount account;
+  OVFuseCallback drive(db, cache, downloads, uploads, account, {});
+  MountWaiter waiter;
+  const std::string mountPath = (folder / "Drive").string();
+  auto controller = std::make_unique<OVMountController>(
+      drive, waiter, mainQueue, OVMountController::Config{"OrvexBench", mountPath, false, "orvex-bench"},
+      OVMountFacts::probe(), SystemLog::syslog());
+  std::thread mainThread([&] { mainQueue.run(); });
+  mainQueue.sync([&] { controller->initializeFuse(); });
+  if (waiter.wait() != 1) {
+    mainQueue.quit();
+    mainThread.join();
+    fail("the drive did not mount");
+  }
+
+  const std::string driveShare = "'" + mountPath + "/" + shareName + "'";
+  const std::string local = "'" + (folder / "Local").string() + "'";
+  const double lsCold = timeCommand("ls -l " + driveShare + "/big");
+  const double lsWarm = warmMedian("ls -l " + driveShare + "/big");
+  const double lsLocal = warmMedian("ls -l " + local + "/big");
+  const double findDrive = timeCommand("find " + driveShare + "/tree -printf '%s\\n'");
+  const double findLocal = warmMedian("find " + local + "/tree -printf '%s\\n'");
+  const double requestDrive = requestMicros(mountPath);
+  const double requestLocal = requestMicros((folder / "Local").string());
+
+  std::printf("files=%d\n", kTotalFiles);
+  std::printf("ls_10k_cold_ms=%.1f\n", lsCold);
+  std::printf("ls_10k_warm_ms=%.1f\n", lsWarm);
+  std::printf("ls_10k_local_ms=%.1f\n", lsLocal);
+  std::printf("find_tree_s=%.3f\n", findDrive / 1000);
+  std::printf("find_tree_local_s=%.3f\n", findLocal / 1000);
+  std::printf("ls_vs_local_ratio=%.2f\n", lsWarm / lsLocal);
+  std::printf("ls_cold_vs_local_ratio=%.2f\n", lsCold / lsLocal);
+  std::printf("find_vs_local_ratio=%.2f\n", findDrive / findLocal);
+  // `ls -l` costs three requests per entry (the entry and two attributes no
+  // kernel caches), `find` one: these bound what the ratios above can reach.
+  std::printf("request_us=%.1f\n", requestDrive);
+  std::printf("request_local_us=%.2f\n", requestLocal);
+
+  mainQueue.sync([&] { controller.reset(); });
+  mainQueue.quit();
+  mainThread.join();
+  db.unload();
+  OVLogger::shared().flush();
+  fs::remove_all(folder);
+  return commandFailed ? 1 : 0;
+}

@@ -1,0 +1,221 @@
+// Attributes and directory listings: the read-only description of the tree.
+// Everything comes from the metadata store; nothing here touches the network
+// or file contents, because the desktop asks for every file it shows.
+#include "Drive/OVFuseCallback.h"
+
+#include "Drive/OVFuseUtils.h"
+#include "Drive/OVListingNames.h"
+#include "OVLogger.h"
+#include "Store/OVDatabase.h"
+#include "Store/OVFileCache.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+namespace orvex {
+namespace {
+
+constexpr mode_t kPermissionBits = 07777;
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+
+// Whole seconds and nanoseconds of a stored date. Negative fractions (dates
+// before 1970) become 0 nanoseconds; values beyond time_t are clamped.
+timespec toTimespec(double seconds) {
+  if (std::isnan(seconds))
+    return {};
+  constexpr double kMax = 0.5 * static_cast<double>(std::numeric_limits<time_t>::max());
+  seconds = std::clamp(seconds, -kMax, kMax);
+  const double whole = std::trunc(seconds);
+  const double fraction = seconds - whole;
+  timespec time{};
+  time.tv_sec = static_cast<time_t>(whole);
+  time.tv_nsec = fraction > 0 ? std::min(static_cast<long>(fraction * 1e9), 999999999L) : 0;
+  return time;
+}
+
+timespec toTimespec(OVDate date) {
+  return toTimespec(secondsSince1970(date));
+}
+
+// 512-byte blocks, a partial block counting as a whole one.
+blkcnt_t blocksFor(std::uint64_t size) {
+  return static_cast<blkcnt_t>(size / 512 + (size % 512 != 0 ? 1 : 0));
+}
+
+// Names from the store are untrusted; a log line shows them escaped and cut.
+std::string printable(std::string_view name) {
+  constexpr std::size_t kShown = 80;
+  std::string shown;
+  for (char c : name.substr(0, kShown)) {
+    const auto byte = static_cast<unsigned char>(c);
+    shown += byte < 0x20 || byte == 0x7F ? fmt::format("\\x{:02x}", byte) : std::string(1, c);
+  }
+  if (name.size() > kShown)
+    shown += fmt::format("... ({} bytes)", name.size());
+  return shown;
+}
+
+void fillOwner(struct stat& attributes) {
+  attributes.st_nlink = 1;
+  attributes.st_uid = ::geteuid();
+  attributes.st_gid = ::getegid();
+}
+
+} // namespace
+
+void OVFuseCallback::fillVolumeOnly(struct stat& attributes) const {
+  attributes.st_mode = S_IFREG | 0700;
+  fillOwner(attributes);
+  const timespec now = toTimespec(OVDate(clock_.wallNow()));
+  attributes.st_atim = now;
+  attributes.st_mtim = now;
+  attributes.st_ctim = now;
+}
+
+void OVFuseCallback::fillShare(const ManagedShare& share, struct stat& attributes) const {
+  attributes.st_mode = S_IFDIR | 0700;
+  fillOwner(attributes);
+  attributes.st_mtim = toTimespec(share.ModificationDate.value_or(OVDate{}));
+  attributes.st_atim = attributes.st_mtim;
+  attributes.st_ctim = toTimespec(share.CreationDate.value_or(OVDate{}));
+}
+
+void OVFuseCallback::fillRecord(const OVFile& file, struct stat& attributes) {
+  attributes.st_mode = (file.isFile ? S_IFREG : S_IFDIR) | (static_cast<mode_t>(file.permissions) & kPermissionBits);
+  // Linux gives a FUSE file no immutable flag: a file another user locked on
+  // the server shows without write permission instead.
+  if (file.isFile && database_.isFileLockedRemotely(file))
+    attributes.st_mode &= ~kWriteBits;
+  fillOwner(attributes);
+  attributes.st_mtim = toTimespec(file.modifyTime);
+  attributes.st_ctim = toTimespec(file.createTime);
+  attributes.st_atim = toTimespec(file.accessTime);
+  if (file.isFile) {
+    constexpr auto kMaxSize = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+    attributes.st_size = static_cast<off_t>(std::min(file.fileSize, kMaxSize));
+    attributes.st_blocks = blocksFor(file.fileSize);
+  }
+}
+
+int OVFuseCallback::getattr(const char* incoming, struct stat& attributes) {
+  if (config_.excessiveLogging)
+    OVLog(kLogFuse, "OVFuseFileSystem: attributesOfItemAtPath:{}", incoming);
+  const std::string path = finalPath(incoming);
+  attributes = {};
+  if (isVolumeOnlyName(path)) {
+    fillVolumeOnly(attributes);
+    return 0;
+  }
+  // The root is the files folder of the cache: its owner and times are the user's own.
+  if (OVFuseUtils::isRootPath(path))
+    return ::lstat(cache_.filesCachePath().c_str(), &attributes) == 0 ? 0 : -errno;
+  if (OVFuseUtils::isSharePath(path)) {
+    if (ManagedSharePtr share = database_.shareWithPath(path)) {
+      fillShare(*share, attributes);
+      return 0;
+    }
+    // Desktop probes of hidden names at the root are expected and not worth a line.
+    if (OVFuseUtils::isPathIgnored(path, false))
+      return -ENOENT;
+  } else if (auto file = recordAt(path); file && !file->deleted) {
+    fillRecord(*file, attributes);
+    return 0;
+  }
+  OVLog(kLogFuse, "OVFuseFileSystem: attributesOfItemAtPath: failed: {}", incoming);
+  return -ENOENT;
+}
+
+std::vector<std::string> OVFuseCallback::rootNames() {
+  std::vector<std::string> names;
+  for (const ManagedSharePtr& share : database_.shares()) {
+    const std::string name = share->DisplayName.value_or("");
+    switch (shareEntryVerdict(name)) {
+      case OVListingVerdict::listed:
+        names.push_back(name);
+        break;
+      case OVListingVerdict::notALinuxName:
+        reportUnlistable("/", name);
+        break;
+      default:
+        break;
+    }
+  }
+  return names;
+}
+
+std::vector<std::string> OVFuseCallback::listedNames(const std::string& path) {
+  if (OVFuseUtils::isRootPath(path))
+    return rootNames();
+  std::string folderId;
+  if (OVFuseUtils::isSharePath(path)) {
+    ManagedSharePtr share = database_.shareWithPath(path);
+    if (!share)
+      return {};
+    folderId = share->isSubfolderShare() ? share->InternalName.value_or("") : share->ShareId.value_or("");
+  } else {
+    auto folder = recordAt(path);
+    if (!folder || folder->isFile)
+      return {};
+    folderId = folder->internalName;
+  }
+  std::vector<std::string> names = database_.fileNamesListWithParent(folderId);
+  std::erase_if(names, [&](const std::string& name) {
+    const OVListingVerdict verdict = folderEntryVerdict(name);
+    if (verdict == OVListingVerdict::notALinuxName)
+      reportUnlistable(path, name);
+    return verdict != OVListingVerdict::listed;
+  });
+  rememberRows(path, folderId, names);
+  return names;
+}
+
+void OVFuseCallback::rememberRows(const std::string& path, const std::string& folderId,
+                                  const std::vector<std::string>& names) {
+  // The same rows the listing's names came from (the store has just dropped
+  // duplicates), one query for the whole folder.
+  auto rows =
+      database_.queryFiles("SELECT * FROM files WHERE parentId = ? AND status != 5 AND NOT deleted", {folderId});
+  if (!rows)
+    return;
+  std::unordered_set<std::string_view> listed(names.begin(), names.end());
+  std::erase_if(*rows, [&](const OVFile& row) { return !listed.contains(row.publicName); });
+  listings_.remember(path, std::move(*rows));
+}
+
+std::optional<OVFile> OVFuseCallback::recordAt(const std::string& path) {
+  if (auto row = listings_.find(path))
+    return row;
+  return database_.fileWithPath(path);
+}
+
+void OVFuseCallback::reportUnlistable(std::string_view folder, std::string_view name) {
+  {
+    std::lock_guard lock(reportedMutex_);
+    if (reportedNames_.size() >= kMaxReportedNames || !reportedNames_.emplace(name).second)
+      return;
+  }
+  OVLog(kLogFuse, "Warning! Name \"{}\" in {} cannot be a file name on this system; it is not listed.", printable(name),
+        folder);
+}
+
+int OVFuseCallback::readdir(const char* incoming, const DirectoryFiller& fill) {
+  const std::string path = finalPath(incoming);
+  if (config_.excessiveLogging)
+    OVLog(kLogFuse, "{}:{}", "orvex_readdir", path);
+  const std::vector<std::string> names = listedNames(path);
+  if (config_.excessiveLogging)
+    OVLog(kLogFuse, "{}: returned {} items", "orvex_readdir", names.size());
+  if (!fill(".") || !fill(".."))
+    return -ENOENT;
+  for (const std::string& name : names) {
+    if (!fill(name.c_str()))
+      break;
+  }
+  return 0;
+}
+
+} // namespace orvex

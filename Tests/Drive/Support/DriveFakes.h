@@ -1,0 +1,106 @@
+// In-memory stand-ins for what the drive asks the transfer queues, the login
+// and the application. Thread-safe: the drive calls them from FUSE's threads.
+#pragma once
+
+#include "Drive/OVDriveTransferStatus.h"
+#include "Drive/OVMountListener.h"
+#include "Platform/SystemLog.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace orvex::test {
+
+// A set of texts any thread may add to and ask.
+class LockedSet {
+ public:
+  void add(const std::string& value);
+  bool contains(const std::string& value) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::set<std::string> values_; // guarded by mutex_
+};
+
+// Answers from the sets a test fills: ids of downloaded and queued files, drive paths.
+class FakeDownloads final : public OVDriveDownloadStatus {
+ public:
+  bool isFileDownloaded(const OVFile& file) override;
+  bool isFileInQueue(const OVFile& file) override;
+  bool pathIsSynchronized(const std::string& path) override { return synchronized.contains(path); }
+  bool pathHasDownloads(const std::string& path) override;
+  // Runs inside pathHasDownloads (to make the question slow on a manual clock).
+  void onPathHasDownloads(std::function<void()> hook);
+
+  LockedSet downloaded;
+  LockedSet queued;
+  LockedSet synchronized;
+  LockedSet withDownloads;
+
+ private:
+  std::mutex mutex_;
+  std::function<void()> hook_; // guarded by mutex_
+};
+
+class FakeUploads final : public OVDriveUploadStatus {
+ public:
+  bool isFileInUploadQueue(const OVFile& file) override;
+  bool pathHasUploads(const std::string& path) override { return withUploads.contains(path); }
+
+  LockedSet queued;
+  LockedSet withUploads;
+};
+
+class FakeAccount final : public OVDriveAccount {
+ public:
+  std::string loggedUserEmail() override;
+  bool lockAvailableForShare(const ManagedSharePtr& share) override;
+  void setEmail(const std::string& email);
+
+  LockedSet sharesWithoutLocking;
+
+ private:
+  std::mutex mutex_;
+  std::string email_; // guarded by mutex_
+};
+
+// Counts the mount controller's events and lets a test wait for them.
+class RecordingListener final : public OVMountListener {
+ public:
+  void driveDidMount() override;
+  void driveMountDidFail(int code) override;
+  void driveDidUnmount() override;
+
+  struct Counts {
+    int mounts = 0;
+    int unmounts = 0;
+    std::vector<int> failures;
+  };
+  Counts counts();
+  // Waits until `done` holds for the events so far; false once `limit` passed.
+  bool waitFor(const std::function<bool(const Counts&)>& done, std::chrono::seconds limit = std::chrono::seconds(20));
+
+ private:
+  void changed(const std::function<void(Counts&)>& change);
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Counts counts_; // guarded by mutex_
+};
+
+class RecordingSystemLog final : public SystemLog {
+ public:
+  void report(const std::string& message) override;
+  std::vector<std::string> reports();
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> reports_; // guarded by mutex_
+};
+
+} // namespace orvex::test
