@@ -46,8 +46,8 @@ class Seeder {
       throw ConfigError("seeding " + what + " failed: " + result.error().message);
   }
 
-  OVVirtualFile spec(const std::string& id, const std::string& parent, const std::string& name, bool isFile,
-                     std::int64_t size) const {
+  OVVirtualFile requested(const std::string& id, const std::string& parent, const std::string& name, bool isFile,
+                          std::int64_t size) const {
     return nodeSpec(id, parent, name, isFile, size, now_);
   }
 
@@ -61,7 +61,7 @@ class Seeder {
     if (created_.insert(path).second) {
       std::string parent = folder(file, depth - 1);
       Actor actor{file.user, "seed", true};
-      check(state_.create(file.shareId, spec(id, parent, file.path[depth - 1], false, 0), actor, newGuid()),
+      check(state_.create(file.shareId, requested(id, parent, file.path[depth - 1], false, 0), actor, newGuid()),
             "folder " + path);
     }
     return id;
@@ -76,7 +76,7 @@ class Seeder {
     if (!created_.insert(path).second)
       throw ConfigError("seeding " + path + " failed: two entries of \"Files\" have that path");
     std::string id = file.internalName.value_or(derivedId("node:" + path));
-    OVVirtualFile item = spec(id, folder(file, file.path.size() - 1), file.path.back(), true, file.size);
+    OVVirtualFile item = requested(id, folder(file, file.path.size() - 1), file.path.back(), true, file.size);
     Actor actor{file.user, "seed", true};
     if (file.text) {
       check(state_.putFile(file.shareId, item, *file.text, actor), "file " + path);

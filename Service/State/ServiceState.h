@@ -103,11 +103,11 @@ class ServiceState {
   StateResult<EventOutcome> applyEvent(const std::string& shareId, const OVNewAPIJournalEvent& event,
                                        const Actor& actor);
   // Type 0: a folder or an empty file at once; other files get an upload session.
-  StateResult<EventOutcome> create(const std::string& shareId, const OVVirtualFile& spec, const Actor& actor,
+  StateResult<EventOutcome> create(const std::string& shareId, const OVVirtualFile& requested, const Actor& actor,
                                    const std::string& transmitId);
   // Type 3: new contents of an existing file.
-  StateResult<EventOutcome> announceContents(const std::string& shareId, const OVVirtualFile& spec, const Actor& actor,
-                                             const std::string& transmitId);
+  StateResult<EventOutcome> announceContents(const std::string& shareId, const OVVirtualFile& requested,
+                                             const Actor& actor, const std::string& transmitId);
   // Type 2: new name and/or parent.
   StateResult<OVNewAPIJournalEvent> rename(const std::string& shareId, const std::string& internalName,
                                            const std::string& newName, const std::string& newParentId,
@@ -125,11 +125,11 @@ class ServiceState {
                                        std::int64_t total, std::string_view bytes);
   std::optional<UploadSession> upload(const std::string& address) const;
   // Creates or replaces a file with `bytes` in one step (admin API, literal seed texts).
-  StateResult<OVNewAPIJournalEvent> putFile(const std::string& shareId, const OVVirtualFile& spec,
+  StateResult<OVNewAPIJournalEvent> putFile(const std::string& shareId, const OVVirtualFile& requested,
                                             std::string_view bytes, const Actor& actor);
-  // The same with seeded content of spec.EndOfFile bytes (demo and benchmark files).
-  StateResult<OVNewAPIJournalEvent> putSeeded(const std::string& shareId, const OVVirtualFile& spec, std::uint64_t seed,
-                                              const Actor& actor);
+  // The same with seeded content of requested.EndOfFile bytes (demo and benchmark files).
+  StateResult<OVNewAPIJournalEvent> putSeeded(const std::string& shareId, const OVVirtualFile& requested,
+                                              std::uint64_t seed, const Actor& actor);
   // The content named `uploadName` when it is the current content of a live file of the share.
   StateResult<ContentView> content(const std::string& shareId, const std::string& uploadName) const;
 
@@ -165,12 +165,12 @@ class ServiceState {
   // The event of a recorded change, told to the listener unless `changed` is false.
   OVNewAPIJournalEvent eventLocked(const Scope& scope, ClientJournalEventType type, const StoredNode& node,
                                    const Actor& actor, const std::string& transmitId, bool changed = true);
-  StoredNode newNodeLocked(const Scope& scope, const OVVirtualFile& spec, const std::string& parentId,
+  StoredNode newNodeLocked(const Scope& scope, const OVVirtualFile& requested, const std::string& parentId,
                            const Actor& actor) const;
-  StateResult<EventOutcome> startUploadLocked(const Scope& scope, const OVVirtualFile& spec,
+  StateResult<EventOutcome> startUploadLocked(const Scope& scope, const OVVirtualFile& requested,
                                               ClientJournalEventType type, const Actor& actor,
                                               const std::string& transmitId);
-  StateResult<EventOutcome> createFolderLocked(const Scope& scope, const OVVirtualFile& spec,
+  StateResult<EventOutcome> createFolderLocked(const Scope& scope, const OVVirtualFile& requested,
                                                const std::string& parentId, const Actor& actor,
                                                const std::string& transmitId);
   StateResult<OVNewAPIJournalEvent> storeContentLocked(const UploadSession& session, const BlobInfo& blob,
@@ -178,8 +178,8 @@ class ServiceState {
   void dropBlobLocked(const std::string& blobId);
   const StoredNode& markDeletedLocked(const Scope& scope, const std::string& internalName, const Actor& actor,
                                       const std::string& transmitId);
-  StateResult<OVNewAPIJournalEvent> putBlob(const std::string& shareId, const OVVirtualFile& spec, const Actor& actor,
-                                            const BlobInfo& blob);
+  StateResult<OVNewAPIJournalEvent> putBlob(const std::string& shareId, const OVVirtualFile& requested,
+                                            const Actor& actor, const BlobInfo& blob);
   StateResult<ChunkOutcome> finishChunkLocked(const std::string& address, std::int64_t length,
                                               const std::optional<std::string>& hash, const std::string& error);
 

@@ -12,11 +12,13 @@ std::string describe(const std::optional<std::string>& text) {
 }
 
 // What the client says about a new or changed node, checked before any of it is used.
-std::optional<StateError> checkSpec(const OVVirtualFile& spec) {
-  if (!spec.InternalName || !isClientId(*spec.InternalName))
-    return StateError::badRequest("OvVirtualFile.InternalName " + describe(spec.InternalName) + " is not a valid id");
-  if (!spec.PublicName || !isSafePathComponent(*spec.PublicName))
-    return StateError::badRequest("OvVirtualFile.PublicName " + describe(spec.PublicName) + " is not a valid name");
+std::optional<StateError> checkRequested(const OVVirtualFile& requested) {
+  if (!requested.InternalName || !isClientId(*requested.InternalName))
+    return StateError::badRequest("OvVirtualFile.InternalName " + describe(requested.InternalName) +
+                                  " is not a valid id");
+  if (!requested.PublicName || !isSafePathComponent(*requested.PublicName))
+    return StateError::badRequest("OvVirtualFile.PublicName " + describe(requested.PublicName) +
+                                  " is not a valid name");
   return std::nullopt;
 }
 
@@ -40,21 +42,21 @@ std::optional<StateError> ServiceState::lockedByOtherLocked(const StoredNode& no
   return std::nullopt;
 }
 
-StoredNode ServiceState::newNodeLocked(const Scope& scope, const OVVirtualFile& spec, const std::string& parentId,
+StoredNode ServiceState::newNodeLocked(const Scope& scope, const OVVirtualFile& requested, const std::string& parentId,
                                        const Actor& actor) const {
   StoredNode node;
   OVVirtualFile& file = node.file;
   file.ShareId = scope.tree->shareId();
-  file.InternalName = spec.InternalName;
+  file.InternalName = requested.InternalName;
   file.ParrentId = parentId;
-  file.PublicName = spec.PublicName;
+  file.PublicName = requested.PublicName;
   file.User = actor.user;
-  file.IsFile = spec.IsFile;
-  file.CreationTime = spec.CreationTime;
-  file.LastAccessTime = spec.LastAccessTime;
-  file.LastWriteTime = spec.LastWriteTime;
-  file.Attributes = spec.Attributes.value_or(spec.IsFile ? 128 : 16);
-  file.POSIXPermissions = spec.POSIXPermissions.value_or(spec.IsFile ? 0644 : 0755);
+  file.IsFile = requested.IsFile;
+  file.CreationTime = requested.CreationTime;
+  file.LastAccessTime = requested.LastAccessTime;
+  file.LastWriteTime = requested.LastWriteTime;
+  file.Attributes = requested.Attributes.value_or(requested.IsFile ? 128 : 16);
+  file.POSIXPermissions = requested.POSIXPermissions.value_or(requested.IsFile ? 0644 : 0755);
   file.EndOfFile = 0;
   file.AllocationSize = 0;
   file.CreateTick = scope.tree->nextTick();
@@ -94,8 +96,8 @@ StateResult<EventOutcome> ServiceState::applyEvent(const std::string& shareId, c
                                                    const Actor& actor) {
   if (!event.OvVirtualFile)
     return StateError::badRequest("The journal event has no OvVirtualFile");
-  const OVVirtualFile& spec = *event.OvVirtualFile;
-  const std::string id = spec.InternalName.value_or("");
+  const OVVirtualFile& requested = *event.OvVirtualFile;
+  const std::string id = requested.InternalName.value_or("");
   auto asOutcome = [](StateResult<OVNewAPIJournalEvent> recorded) -> StateResult<EventOutcome> {
     if (!recorded)
       return recorded.error();
@@ -105,14 +107,14 @@ StateResult<EventOutcome> ServiceState::applyEvent(const std::string& shareId, c
   };
   switch (static_cast<ClientJournalEventType>(event.ClientJournalEventType)) {
     case ClientJournalEventType::Create:
-      return create(shareId, spec, actor, event.TransmitId);
+      return create(shareId, requested, actor, event.TransmitId);
     case ClientJournalEventType::Delete:
       return asOutcome(remove(shareId, id, actor, event.TransmitId));
     case ClientJournalEventType::Rename:
-      return asOutcome(
-          rename(shareId, id, spec.PublicName.value_or(""), spec.ParrentId.value_or(""), actor, event.TransmitId));
+      return asOutcome(rename(shareId, id, requested.PublicName.value_or(""), requested.ParrentId.value_or(""), actor,
+                              event.TransmitId));
     case ClientJournalEventType::Update:
-      return announceContents(shareId, spec, actor, event.TransmitId);
+      return announceContents(shareId, requested, actor, event.TransmitId);
     case ClientJournalEventType::Lock:
     case ClientJournalEventType::Unlock:
       return asOutcome(setLock(shareId, id, event.ClientJournalEventType == 13, actor, event.TransmitId));
@@ -120,23 +122,23 @@ StateResult<EventOutcome> ServiceState::applyEvent(const std::string& shareId, c
   return StateError::badRequest("Unknown ClientJournalEventType " + std::to_string(event.ClientJournalEventType));
 }
 
-StateResult<EventOutcome> ServiceState::create(const std::string& shareId, const OVVirtualFile& spec,
+StateResult<EventOutcome> ServiceState::create(const std::string& shareId, const OVVirtualFile& requested,
                                                const Actor& actor, const std::string& transmitId) {
-  if (auto bad = checkSpec(spec))
+  if (auto bad = checkRequested(requested))
     return *bad;
   std::lock_guard lock(mutex_);
   auto scope = scopeLocked(shareId, !actor.privileged);
   if (!scope)
     return scope.error();
-  auto parent = liveParentLocked(*scope, spec.ParrentId);
+  auto parent = liveParentLocked(*scope, requested.ParrentId);
   if (!parent)
     return parent.error();
-  const StoredNode* existing = scope->tree->find(*spec.InternalName);
+  const StoredNode* existing = scope->tree->find(*requested.InternalName);
   if (existing != nullptr && !existing->file.Deleted) {
     // A repeated create (its reply was lost): a folder stays as it is, a file gets the new contents.
-    if (existing->file.IsFile != spec.IsFile || !insideLocked(*scope, *spec.InternalName))
-      return StateError::conflict("An item with internal name " + *spec.InternalName + " exists already");
-    if (!spec.IsFile) {
+    if (existing->file.IsFile != requested.IsFile || !insideLocked(*scope, *requested.InternalName))
+      return StateError::conflict("An item with internal name " + *requested.InternalName + " exists already");
+    if (!requested.IsFile) {
       EventOutcome outcome;
       outcome.data.ClientJournalEvent =
           eventLocked(*scope, ClientJournalEventType::Create, *existing, actor, transmitId, false);
@@ -145,32 +147,32 @@ StateResult<EventOutcome> ServiceState::create(const std::string& shareId, const
     if (auto locked = lockedByOtherLocked(*existing, actor))
       return *locked;
   }
-  if (!spec.IsFile)
-    return createFolderLocked(*scope, spec, *parent, actor, transmitId);
-  return startUploadLocked(*scope, spec, ClientJournalEventType::Create, actor, transmitId);
+  if (!requested.IsFile)
+    return createFolderLocked(*scope, requested, *parent, actor, transmitId);
+  return startUploadLocked(*scope, requested, ClientJournalEventType::Create, actor, transmitId);
 }
 
-StateResult<EventOutcome> ServiceState::createFolderLocked(const Scope& scope, const OVVirtualFile& spec,
+StateResult<EventOutcome> ServiceState::createFolderLocked(const Scope& scope, const OVVirtualFile& requested,
                                                            const std::string& parentId, const Actor& actor,
                                                            const std::string& transmitId) {
-  const StoredNode& stored = recordLocked(scope, newNodeLocked(scope, spec, parentId, actor));
+  const StoredNode& stored = recordLocked(scope, newNodeLocked(scope, requested, parentId, actor));
   EventOutcome outcome;
   outcome.status = 201;
   outcome.data.ClientJournalEvent = eventLocked(scope, ClientJournalEventType::Create, stored, actor, transmitId);
   return outcome;
 }
 
-StateResult<EventOutcome> ServiceState::announceContents(const std::string& shareId, const OVVirtualFile& spec,
+StateResult<EventOutcome> ServiceState::announceContents(const std::string& shareId, const OVVirtualFile& requested,
                                                          const Actor& actor, const std::string& transmitId) {
   std::lock_guard lock(mutex_);
-  auto target = targetLocked(shareId, spec.InternalName.value_or(""), !actor.privileged);
+  auto target = targetLocked(shareId, requested.InternalName.value_or(""), !actor.privileged);
   if (!target)
     return target.error();
   if (!target->node->file.IsFile)
     return StateError::badRequest("Only files have contents");
   if (auto locked = lockedByOtherLocked(*target->node, actor))
     return *locked;
-  return startUploadLocked(target->scope, spec, ClientJournalEventType::Update, actor, transmitId);
+  return startUploadLocked(target->scope, requested, ClientJournalEventType::Update, actor, transmitId);
 }
 
 StateResult<OVNewAPIJournalEvent> ServiceState::rename(const std::string& shareId, const std::string& internalName,

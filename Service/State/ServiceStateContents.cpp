@@ -43,10 +43,10 @@ class BusyMark {
 
 } // namespace
 
-StateResult<EventOutcome> ServiceState::startUploadLocked(const Scope& scope, const OVVirtualFile& spec,
+StateResult<EventOutcome> ServiceState::startUploadLocked(const Scope& scope, const OVVirtualFile& requested,
                                                           ClientJournalEventType type, const Actor& actor,
                                                           const std::string& transmitId) {
-  std::int64_t size = spec.EndOfFile.value_or(0).asInt64();
+  std::int64_t size = requested.EndOfFile.value_or(0).asInt64();
   if (size < 0 || size > kMaxContentLength)
     return StateError::badRequest(fmt::format("OvVirtualFile.EndOfFile {} is not a file size", size));
   UploadSession session;
@@ -54,7 +54,7 @@ StateResult<EventOutcome> ServiceState::startUploadLocked(const Scope& scope, co
   session.event.TransmitId = transmitId;
   session.event.UserOrigin = actor.user;
   session.event.ClientJournalEventType = static_cast<std::int32_t>(type);
-  session.event.OvVirtualFile = spec;
+  session.event.OvVirtualFile = requested;
   session.event.DeviceId = actor.deviceId;
   session.event.ShareId = scope.share->shareId;
   session.expectedLength = size;
@@ -161,19 +161,19 @@ StateResult<OVNewAPIJournalEvent> ServiceState::storeContentLocked(const UploadS
   auto scope = scopeLocked(session.shareId, !actor.privileged);
   if (!scope)
     return scope.error();
-  const OVVirtualFile& spec = *session.event.OvVirtualFile;
+  const OVVirtualFile& requested = *session.event.OvVirtualFile;
   const auto type = static_cast<ClientJournalEventType>(session.event.ClientJournalEventType);
-  auto parent = liveParentLocked(*scope, spec.ParrentId);
-  auto live = liveNodeLocked(*scope, *spec.InternalName);
+  auto parent = liveParentLocked(*scope, requested.ParrentId);
+  auto live = liveNodeLocked(*scope, *requested.InternalName);
   if (type == ClientJournalEventType::Update ? !live : !parent)
     return type == ClientJournalEventType::Update ? live.error() : parent.error();
   if (live && (!live.value()->file.IsFile))
-    return StateError::conflict("The item " + *spec.InternalName + " is a folder");
+    return StateError::conflict("The item " + *requested.InternalName + " is a folder");
   if (live) {
     if (auto locked = lockedByOtherLocked(*live.value(), actor))
       return *locked;
   }
-  StoredNode node = live ? *live.value() : newNodeLocked(*scope, spec, *parent, actor);
+  StoredNode node = live ? *live.value() : newNodeLocked(*scope, requested, *parent, actor);
   std::string oldBlob = node.blobId;
   node.blobId = blob.blobId;
   node.file.LastUploadName = node.file.UploadName;
@@ -181,8 +181,8 @@ StateResult<OVNewAPIJournalEvent> ServiceState::storeContentLocked(const UploadS
   node.file.FilehHash = blob.hash;
   node.file.EndOfFile = blob.size;
   node.file.AllocationSize = blob.size;
-  node.file.LastWriteTime = spec.LastWriteTime;
-  node.file.LastAccessTime = spec.LastAccessTime;
+  node.file.LastWriteTime = requested.LastWriteTime;
+  node.file.LastAccessTime = requested.LastAccessTime;
   node.file.UpdateTick = scope->tree->nextTick();
   StoreBatch batch(*store_);
   blobInfo_[blob.blobId] = blob;
@@ -208,30 +208,30 @@ std::optional<UploadSession> ServiceState::upload(const std::string& address) co
   return found == uploads_.end() ? std::nullopt : std::optional(found->second);
 }
 
-StateResult<OVNewAPIJournalEvent> ServiceState::putBlob(const std::string& shareId, const OVVirtualFile& spec,
+StateResult<OVNewAPIJournalEvent> ServiceState::putBlob(const std::string& shareId, const OVVirtualFile& requested,
                                                         const Actor& actor, const BlobInfo& blob) {
-  if (!spec.InternalName || !isClientId(*spec.InternalName) || !spec.PublicName ||
-      !isSafePathComponent(*spec.PublicName)) {
+  if (!requested.InternalName || !isClientId(*requested.InternalName) || !requested.PublicName ||
+      !isSafePathComponent(*requested.PublicName)) {
     return StateError::badRequest("A file needs a valid internal name and name");
   }
   std::lock_guard lock(mutex_);
   auto scope = scopeLocked(shareId, !actor.privileged);
   if (!scope)
     return scope.error();
-  const bool exists = liveNodeLocked(*scope, *spec.InternalName).ok();
+  const bool exists = liveNodeLocked(*scope, *requested.InternalName).ok();
   UploadSession session;
   session.shareId = shareId;
   session.event.TransmitId = newGuid();
   session.event.UserOrigin = actor.user;
   session.event.ClientJournalEventType =
       static_cast<std::int32_t>(exists ? ClientJournalEventType::Update : ClientJournalEventType::Create);
-  session.event.OvVirtualFile = spec;
+  session.event.OvVirtualFile = requested;
   session.event.OvVirtualFile->IsFile = true;
   session.event.DeviceId = actor.deviceId;
   return storeContentLocked(session, blob, actor);
 }
 
-StateResult<OVNewAPIJournalEvent> ServiceState::putFile(const std::string& shareId, const OVVirtualFile& spec,
+StateResult<OVNewAPIJournalEvent> ServiceState::putFile(const std::string& shareId, const OVVirtualFile& requested,
                                                         std::string_view bytes, const Actor& actor) {
   std::string error;
   std::optional<std::string> blobId = blobs_->create(error);
@@ -240,20 +240,20 @@ StateResult<OVNewAPIJournalEvent> ServiceState::putFile(const std::string& share
   BlobInfo blob{*blobId, static_cast<std::int64_t>(bytes.size()), std::nullopt, ""};
   auto content = blobs_->open(blob);
   auto hash = content ? contentHash(*content) : std::nullopt;
-  auto recorded = hash ? putBlob(shareId, spec, actor, BlobInfo{*blobId, blob.size, std::nullopt, *hash})
+  auto recorded = hash ? putBlob(shareId, requested, actor, BlobInfo{*blobId, blob.size, std::nullopt, *hash})
                        : StateResult<OVNewAPIJournalEvent>(StateError::internal("cannot read back " + *blobId));
   if (!recorded)
     blobs_->remove(*blobId);
   return recorded;
 }
 
-StateResult<OVNewAPIJournalEvent> ServiceState::putSeeded(const std::string& shareId, const OVVirtualFile& spec,
+StateResult<OVNewAPIJournalEvent> ServiceState::putSeeded(const std::string& shareId, const OVVirtualFile& requested,
                                                           std::uint64_t seed, const Actor& actor) {
-  std::int64_t size = spec.EndOfFile.value_or(0).asInt64();
+  std::int64_t size = requested.EndOfFile.value_or(0).asInt64();
   if (size < 0 || size > kMaxContentLength)
     return StateError::badRequest(fmt::format("{} is not a file size", size));
   auto hash = contentHash(*seededContent(seed, size));
-  return putBlob(shareId, spec, actor, BlobInfo{newServiceId(), size, seed, hash.value_or("")});
+  return putBlob(shareId, requested, actor, BlobInfo{newServiceId(), size, seed, hash.value_or("")});
 }
 
 StateResult<ContentView> ServiceState::content(const std::string& shareId, const std::string& uploadName) const {
