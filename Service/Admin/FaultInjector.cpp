@@ -128,6 +128,11 @@ std::optional<FaultRule> FaultInjector::claim(const std::string& host, const std
 
 bool FaultInjector::hold(const httplib::Request& request, const FaultRule& rule) {
   auto held = std::make_shared<HeldRequest>(request.ssl != nullptr ? SSL_get_fd(request.ssl) : -1);
+  // The delay counts from before the request shows as held: whoever sees it
+  // held and moves the clock must find the deadline already fixed.
+  std::optional<Clock::SteadyTime> deadline;
+  if (rule.delay)
+    deadline = clock_.steadyNow() + *rule.delay;
   {
     std::lock_guard lock(mutex_);
     auto entry = rules_.find(rule.id);
@@ -138,9 +143,6 @@ bool FaultInjector::hold(const httplib::Request& request, const FaultRule& rule)
     entry->second.held.insert(held);
   }
   changed_.notify_all();
-  std::optional<Clock::SteadyTime> deadline;
-  if (rule.delay)
-    deadline = clock_.steadyNow() + *rule.delay;
   const HoldEnd end = held->wait(clock_, deadline);
   bool stopping = false;
   {
