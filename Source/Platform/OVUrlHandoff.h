@@ -24,7 +24,7 @@ class OVUrlHandoff {
   using Handler = std::function<void(std::string url)>;
 
   // The longest address taken; a login redirect is far shorter.
-  static constexpr std::size_t kMaxURLLength = 16 * 1024;
+  static constexpr std::size_t kMaxURLLength = std::size_t{16} * 1024;
 
   // "$XDG_RUNTIME_DIR/com.orvex.<title>.control"; nullopt without a runtime folder
   // (a shared folder such as /tmp would let other users squat the name).

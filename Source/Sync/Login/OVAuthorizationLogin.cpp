@@ -89,7 +89,8 @@ void OVAuthorization::handleGetURLEvent(const std::string& url) {
 }
 
 void OVAuthorization::exchangeCode(OIDCAuthorizationRequest request, std::string code) {
-  onAuthQueue([this, request, code] { return std::make_pair(request, oidc_.exchangeCode(request, code)); },
+  onAuthQueue([this, request = std::move(request),
+               code = std::move(code)] { return std::make_pair(request, oidc_.exchangeCode(request, code)); },
               [this](const std::pair<OIDCAuthorizationRequest, OIDCTokenResult>& done) {
                 finishLogin(done.first, done.second);
               });
