@@ -5,7 +5,7 @@
 
 #include "Api/Replies.h"
 #include "Config/ConfigReader.h"
-#include "State/Ids.h"
+#include "Config/ServiceConfig.h"
 
 #include <httplib.h>
 
@@ -15,18 +15,9 @@ namespace orvex::service {
 namespace {
 
 ShareInfo shareOf(const ConfigObject& body, const ServiceConfig& config) {
-  body.allowOnly(
-      {"ShareId", "Name", "Domain", "CompanyId", "AclType", "AclToken", "ParentShareId", "InternalName", "Users"});
-  ShareInfo share;
-  share.shareId = body.string("ShareId");
-  share.name = body.string("Name");
-  share.domain = body.string("Domain");
-  share.companyId = body.optionalString("CompanyId").value_or("");
-  share.aclType = static_cast<std::int32_t>(body.optionalInteger("AclType", INT32_MIN, INT32_MAX).value_or(1));
-  share.aclToken = body.optionalString("AclToken").value_or(derivedId("acl:" + share.shareId));
+  ShareInfo share = shareFieldsOf(body);
   share.parentShareId = body.optionalString("ParentShareId");
   share.internalName = body.optionalString("InternalName");
-  share.users = body.strings("Users");
   if (std::find(config.domains.begin(), config.domains.end(), share.domain) == config.domains.end())
     body.fail("Domain", "is not a domain of the service");
   if (share.parentShareId.has_value() != share.internalName.has_value())

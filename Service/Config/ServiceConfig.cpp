@@ -9,6 +9,21 @@
 #include <set>
 
 namespace orvex::service {
+
+ShareInfo shareFieldsOf(const ConfigObject& entry) {
+  entry.allowOnly(
+      {"ShareId", "Name", "Domain", "CompanyId", "AclType", "AclToken", "ParentShareId", "InternalName", "Users"});
+  ShareInfo share;
+  share.shareId = entry.string("ShareId");
+  share.name = entry.string("Name");
+  share.domain = entry.string("Domain");
+  share.companyId = entry.optionalString("CompanyId").value_or("");
+  share.aclType = static_cast<std::int32_t>(entry.optionalInteger("AclType", INT32_MIN, INT32_MAX).value_or(1));
+  share.aclToken = entry.optionalString("AclToken").value_or(derivedId("acl:" + share.shareId));
+  share.users = entry.strings("Users");
+  return share;
+}
+
 namespace {
 
 template <class List, class Key>
@@ -112,16 +127,7 @@ void readShareParent(const ConfigObject& entry, const ServiceConfig& config, Sha
 
 void readShares(const ConfigObject& top, ServiceConfig& config) {
   for (const ConfigObject& entry : top.objects("Shares")) {
-    entry.allowOnly(
-        {"ShareId", "Name", "Domain", "CompanyId", "AclType", "AclToken", "ParentShareId", "InternalName", "Users"});
-    ShareInfo share;
-    share.shareId = entry.string("ShareId");
-    share.name = entry.string("Name");
-    share.domain = entry.string("Domain");
-    share.companyId = entry.optionalString("CompanyId").value_or("");
-    share.aclType = static_cast<std::int32_t>(entry.optionalInteger("AclType", INT32_MIN, INT32_MAX).value_or(1));
-    share.aclToken = entry.optionalString("AclToken").value_or(derivedId("acl:" + share.shareId));
-    share.users = entry.strings("Users");
+    ShareInfo share = shareFieldsOf(entry);
     if (!isClientId(share.shareId) || std::any_of(config.shares.begin(), config.shares.end(),
                                                   [&](const ShareInfo& s) { return s.shareId == share.shareId; })) {
       entry.fail("ShareId", "must be a distinct id of letters, digits, '-' and '_'");

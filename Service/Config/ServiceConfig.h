@@ -36,6 +36,10 @@ struct SeedFile {
   std::string lockDeviceId;
 };
 
+// The fields a share entry of the configuration or of the admin API carries,
+// read and checked for unknown keys; what they must refer to is the caller's check.
+ShareInfo shareFieldsOf(const ConfigObject& entry);
+
 struct ServiceConfig {
   Deployment deployment;
   std::string issuer; // "https://login.orvex.example"
