@@ -1,0 +1,179 @@
+#include "DownloadFixture.h"
+
+#include "Network/HttpClientOptions.h"
+#include "Platform/BrandFile.h"
+#include "Store/OVFileCache.h"
+#include "Support/TempDir.h"
+
+#include <httplib.h>
+
+#include <filesystem>
+
+namespace orvex::test {
+
+namespace {
+
+constexpr const char* kUser = "alice@orvex.example";
+
+nlohmann::json serviceConfig() {
+  return nlohmann::json::parse(R"({
+    "Domains": ["orvex.example"],
+    "Users": [{"Email": "alice@orvex.example", "Password": "pw", "PrimaryDomain": "orvex.example"}],
+    "Shares": [{"ShareId": "docs", "Name": "Documents", "Domain": "orvex.example", "AclType": 2}],
+    "Files": [
+      {"Share": "docs", "Path": "tiny.txt", "Text": "hello"},
+      {"Share": "docs", "Path": "mid.bin", "Size": 3000000, "Seed": 3},
+      {"Share": "docs", "Path": "big.bin", "Size": 52428800, "Seed": 14},
+      {"Share": "docs", "Path": "Six/s1.bin", "Size": 600000, "Seed": 21},
+      {"Share": "docs", "Path": "Six/s2.bin", "Size": 600000, "Seed": 22},
+      {"Share": "docs", "Path": "Six/s3.bin", "Size": 600000, "Seed": 23},
+      {"Share": "docs", "Path": "Six/s4.bin", "Size": 600000, "Seed": 24},
+      {"Share": "docs", "Path": "Six/s5.bin", "Size": 600000, "Seed": 25},
+      {"Share": "docs", "Path": "Six/s6.bin", "Size": 600000, "Seed": 26},
+      {"Share": "docs", "Path": "Offline/o1.bin", "Size": 3000000, "Seed": 31},
+      {"Share": "docs", "Path": "Offline/Inner/o2.bin", "Size": 2500000, "Seed": 32},
+      {"Share": "docs", "Path": "Offline/Inner/o3.bin", "Size": 2000000, "Seed": 33}
+    ]
+  })");
+}
+
+} // namespace
+
+void DownloadFixture::SetUp() {
+  service::ServiceOptions options;
+  options.config = service::ServiceConfig::fromJson(serviceConfig(), "download test");
+  options.certDir = h.database.folder.path() / "tls";
+  service = std::make_unique<service::OrvexService>(std::move(options), serviceClock);
+  service->start();
+  adminPort = service->startAdmin(0);
+
+  const auto brand = BrandFile::fromJson(service->brandSnippet(), h.database.folder.path() / "brand.json");
+  XdgEnvironment noProxy{[](const std::string&) { return std::optional<std::string>(); },
+                         [] { return std::optional<std::string>(); }};
+  http = std::make_unique<HttpClient>(HttpClientOptions::forDeployment(brand.deployment, noProxy));
+  api = std::make_unique<OVNewAPI>(brand.deployment);
+
+  auto nodes = service->state().nodes("docs");
+  ASSERT_TRUE(nodes.ok());
+  for (const auto& node : *nodes) {
+    OVFile row(node);
+    ASSERT_TRUE(insertRow(h.db(), row)) << row.publicName;
+    files_.emplace(row.publicName, row);
+  }
+  AdminReply token = admin("POST", "/tokens", {{"User", kUser}});
+  ASSERT_EQ(token.status, 200) << token.body;
+  h.bearer.setBearer("Bearer " + token.json().at("access_token").get<std::string>());
+  makeQueue(std::chrono::seconds(20));
+}
+
+void DownloadFixture::TearDown() {
+  queue.reset();
+  // Kept-alive connections would hold the server's workers until they time out.
+  http.reset();
+  service.reset();
+}
+
+void DownloadFixture::makeQueue(std::chrono::milliseconds chunkWait) {
+  queue.reset();
+  OVDownloadQueueTimings timings;
+  timings.chunkWait = chunkWait;
+  queue = std::make_unique<OVDownloadQueue>(OVDownloadQueueParts{h.db(), h.database.fileCache, *http, *api, h.bearer,
+                                                                 h.notifications, *h.settings, h.database.clock},
+                                            timings);
+}
+
+AdminReply DownloadFixture::admin(const std::string& method, const std::string& path, const nlohmann::json& body) {
+  httplib::Client client("127.0.0.1", adminPort);
+  client.set_read_timeout(std::chrono::seconds(60));
+  httplib::Request request;
+  request.method = method;
+  request.path = path;
+  if (!body.is_null()) {
+    request.body = body.dump();
+    request.set_header("Content-Type", "application/json");
+  }
+  auto result = client.send(request);
+  if (!result) {
+    return {};
+  }
+  return {result->status, result->body};
+}
+
+std::int64_t DownloadFixture::addFault(nlohmann::json rule, const OVFile* target) {
+  rule["Method"] = "GET";
+  rule["Path"] = target ? "/api/shares/docs/files/" + target->uploadName : kDownloads;
+  AdminReply reply = admin("POST", "/faults", rule);
+  EXPECT_EQ(reply.status, 201) << reply.body;
+  return reply.json().value("Id", std::int64_t{0});
+}
+
+bool DownloadFixture::waitForFault(std::int64_t id, int held, int hits, int timeoutMs) {
+  return admin("GET", fmt::format("/faults/{}/wait?held={}&hits={}&timeoutMs={}", id, held, hits, timeoutMs)).status ==
+         200;
+}
+
+void DownloadFixture::removeFault(std::int64_t id) {
+  EXPECT_EQ(admin("DELETE", fmt::format("/faults/{}", id)).status, 200);
+}
+
+std::int64_t DownloadFixture::lastSequence() {
+  std::int64_t last = 0;
+  for (const auto& entry : admin("GET", "/requests?after=0").json()) {
+    last = std::max(last, entry.value("Sequence", std::int64_t{0}));
+  }
+  return last;
+}
+
+std::vector<std::string> DownloadFixture::downloadRanges(std::int64_t sequence, const OVFile* target) {
+  const std::string prefix = "/api/shares/docs/files/";
+  std::vector<std::string> ranges;
+  for (const auto& entry : admin("GET", fmt::format("/requests?after={}", sequence)).json()) {
+    const auto path = entry.value("Path", std::string());
+    if (entry.value("Method", std::string()) != "GET" || !path.starts_with(prefix) ||
+        (target && path != prefix + target->uploadName)) {
+      continue;
+    }
+    const auto& range = entry["ContentRange"];
+    ranges.push_back(range.is_string() ? range.get<std::string>() : std::string());
+  }
+  return ranges;
+}
+
+const OVFile& DownloadFixture::file(const std::string& name) {
+  auto found = files_.find(name);
+  if (found == files_.end()) {
+    ADD_FAILURE() << "no node " << name;
+    static const OVFile none;
+    return none;
+  }
+  return found->second;
+}
+
+std::string DownloadFixture::content(const OVFile& target) {
+  auto& cached = contents_[target.internalName];
+  if (cached.empty()) {
+    AdminReply reply = admin("GET", "/shares/docs/nodes/" + target.internalName + "/content");
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    cached = reply.body;
+  }
+  return cached;
+}
+
+std::optional<std::string> DownloadFixture::read(const OVFile& target, std::uint64_t location, std::uint64_t length) {
+  return queue->downloadChunk(location, length, target, "/Documents/" + target.publicName);
+}
+
+bool DownloadFixture::completeInCache(const OVFile& target) {
+  return queue->isFileDownloaded(target);
+}
+
+std::string DownloadFixture::partialDownload(const OVFile& target) {
+  const auto path = h.database.fileCache.pathForFileDownload(target.internalName);
+  std::error_code error;
+  if (!path || !std::filesystem::exists(*path, error)) {
+    return {};
+  }
+  return readFile(*path);
+}
+
+} // namespace orvex::test
