@@ -43,6 +43,9 @@ OrvexService::OrvexService(ServiceOptions options, Clock& clock)
   identity.autoApprove = options_.autoApprove;
   if (options_.tokenLifetime)
     identity.accessTokenLifetime = *options_.tokenLifetime;
+  // Tokens the clients saved must stay good across a restart on the same state.
+  if (options_.stateDir)
+    identity.keptIn = *options_.stateDir / "identity";
   identity_ = std::make_unique<IdentityProvider>(identity, options_.config.identityUsers(), clock);
   setUpTls();
   auto verifier = [this](std::string_view token) { return identity_->verifyAccessToken(token); };

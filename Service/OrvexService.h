@@ -27,7 +27,8 @@ namespace orvex::service {
 
 struct ServiceOptions {
   ServiceConfig config;
-  // Where state.db and the blob files live; nothing survives the process without it.
+  // Where state.db, the blob files and the identity provider's signing key and
+  // tokens live; nothing survives the process without it.
   std::optional<std::filesystem::path> stateDir;
   // Where ca.pem, server.pem and server-key.pem are written; by default the
   // "tls" folder of the state folder, else nowhere.

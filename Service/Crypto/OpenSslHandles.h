@@ -41,4 +41,7 @@ inline void check(bool ok, const char* what) {
 // Everything written into a memory BIO.
 std::string bioText(BIO* bio);
 
+// `key`'s private half as unencrypted PKCS#8 PEM. Throws std::runtime_error.
+std::string privateKeyPem(EVP_PKEY* key);
+
 } // namespace orvex::service::detail

@@ -7,6 +7,7 @@
 #include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/param_build.h>
+#include <openssl/pem.h>
 #include <openssl/rsa.h>
 
 namespace orvex::service {
@@ -82,6 +83,21 @@ std::optional<RsaKey> RsaKey::fromJwk(const nlohmann::json& jwk) {
     return std::nullopt;
   }
   return RsaKey(std::shared_ptr<EVP_PKEY>(raw, EVP_PKEY_free), false);
+}
+
+std::optional<RsaKey> RsaKey::fromPrivatePem(std::string_view pem) {
+  detail::BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  // No password callback: a key asking for one is not ours and must not block on a prompt.
+  detail::PKeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, const_cast<char*>("")) : nullptr);
+  ERR_clear_error();
+  if (!key || EVP_PKEY_is_a(key.get(), "RSA") != 1)
+    return std::nullopt;
+  return RsaKey(std::shared_ptr<EVP_PKEY>(key.release(), EVP_PKEY_free), true);
+}
+
+std::string RsaKey::privatePem() const {
+  check(hasPrivate_, "writing out a public key as private");
+  return detail::privateKeyPem(key_.get());
 }
 
 std::string RsaKey::signSha256(std::string_view data) const {

@@ -22,6 +22,9 @@ class RsaKey {
   // The public key of a JWK object with "kty" "RSA" and base64url "n" and "e";
   // nullopt when any of them is missing or malformed.
   static std::optional<RsaKey> fromJwk(const nlohmann::json& jwk);
+  // The key pair of an unencrypted PEM private key (PKCS#8 or PKCS#1); nullopt
+  // when the text is not one or holds a key other than RSA.
+  static std::optional<RsaKey> fromPrivatePem(std::string_view pem);
 
   bool hasPrivateKey() const { return hasPrivate_; }
   // The RFC 7638 thumbprint of the public key; stable for one key, so it can
@@ -35,6 +38,9 @@ class RsaKey {
 
   // The public half as a JWK: kty, n, e, kid, alg "RS256", use "sig".
   nlohmann::json publicJwk() const;
+  // The private key as unencrypted PKCS#8 PEM, for keeping it across restarts.
+  // Throws std::runtime_error when this is a public key only.
+  std::string privatePem() const;
 
  private:
   RsaKey(std::shared_ptr<EVP_PKEY> key, bool hasPrivate);

@@ -75,12 +75,6 @@ std::string certificatePem(X509* cert) {
   return detail::bioText(bio.get());
 }
 
-std::string privateKeyPem(EVP_PKEY* key) {
-  detail::BioPtr bio(BIO_new(BIO_s_mem()));
-  check(bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1, "key PEM");
-  return detail::bioText(bio.get());
-}
-
 std::string subjectAltNames(const std::vector<std::string>& hostNames) {
   std::set<std::string> unique(hostNames.begin(), hostNames.end());
   std::string names;
@@ -116,7 +110,7 @@ TlsMaterial generateTlsMaterial(const std::vector<std::string>& hostNames) {
   addExtension(server.get(), ca.get(), NID_subject_alt_name, altNames);
   check(X509_sign(server.get(), caKey.get(), EVP_sha256()) > 0, "server signature");
 
-  return TlsMaterial{certificatePem(ca.get()), certificatePem(server.get()), privateKeyPem(serverKey.get())};
+  return TlsMaterial{certificatePem(ca.get()), certificatePem(server.get()), detail::privateKeyPem(serverKey.get())};
 }
 
 std::filesystem::path writeTlsMaterial(const TlsMaterial& material, const std::filesystem::path& folder) {

@@ -4,6 +4,7 @@
 #include "Crypto/Jwt.h"
 #include "Identity/AsciiCase.h"
 #include "Identity/FormCodec.h"
+#include "Identity/IdentityFiles.h"
 #include "Identity/IdentityState.h"
 #include "Identity/OAuthReplies.h"
 #include "Identity/RegisteredClient.h"
@@ -69,8 +70,19 @@ bool AccessClaims::allowsDomain(std::string_view domain) const {
 IdentityProvider::IdentityProvider(IdentityConfig config, std::vector<ServiceUser> users, orvex::Clock& clock)
     : config_(std::move(config)),
       clock_(clock),
-      key_(RsaKey::generate()),
-      state_(std::make_unique<IdentityState>(std::move(users), config_.autoApprove)) {}
+      files_(config_.keptIn ? std::make_unique<IdentityFiles>(*config_.keptIn, clock) : nullptr),
+      key_(files_ ? files_->signingKey() : RsaKey::generate()),
+      state_(std::make_unique<IdentityState>(std::move(users), config_.autoApprove)) {
+  if (files_)
+    keepTokens();
+}
+
+void IdentityProvider::keepTokens() {
+  if (auto kept = files_->keptTokens(); kept && !state_->restoreTokens(*kept))
+    files_->setTokensAside("does not hold token records");
+  // The saver runs under the state's mutex, which also orders the writes.
+  state_->setTokenSaver([files = files_.get()](const nlohmann::json& tokens) { files->saveTokens(tokens); });
+}
 
 IdentityProvider::~IdentityProvider() = default;
 

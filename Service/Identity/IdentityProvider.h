@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +38,9 @@ struct IdentityConfig {
   // Demo and tests: authorize issues the code at once, without the login form,
   // when there is exactly one user or the request's login_hint names a user.
   bool autoApprove = false;
+  // Where the signing key and the issued tokens are kept across restarts
+  // (created when missing); without it they live only as long as the provider.
+  std::optional<std::filesystem::path> keptIn;
 };
 
 struct AccessClaims {
@@ -57,6 +61,7 @@ struct TokenSet {
   std::int64_t expiresIn = 0;
 };
 
+class IdentityFiles;
 class IdentityState;
 struct FormParameters;
 struct AuthorizationRequest;
@@ -64,8 +69,10 @@ struct Grant;
 
 // Thread-safe: every changing value lives in one IdentityState and is guarded
 // by its one mutex; the HTTP server calls in from its worker threads. The
-// configuration and the signing key are constant after construction (a new
-// key per provider: tokens do not outlive the process that issued them).
+// configuration and the signing key are constant after construction. With
+// `keptIn` the key and the tokens are kept in that folder (IdentityState saves
+// the tokens under its mutex), so tokens outlive a restart; without it a new
+// key is made per provider and tokens do not outlive the process.
 class IdentityProvider {
  public:
   IdentityProvider(IdentityConfig config, std::vector<ServiceUser> users, orvex::Clock& clock);
@@ -105,9 +112,11 @@ class IdentityProvider {
   // refresh token of `grant`'s family.
   TokenSet mintTokens(const ServiceUser& user, const Grant& grant, bool withNonce);
   std::int64_t now() const; // Unix seconds on clock_
+  void keepTokens();        // restores the saved tokens and saves every later change
 
   const IdentityConfig config_;
   orvex::Clock& clock_;
+  std::unique_ptr<IdentityFiles> files_; // before key_: the key may come from it
   const RsaKey key_;
   std::unique_ptr<IdentityState> state_; // its own mutex guards everything inside
 };

@@ -121,6 +121,7 @@ std::optional<CodeRecord> IdentityState::redeemCode(const std::string& code, std
   if (auto spent = spentCodes_.find(code); spent != spentCodes_.end()) {
     // A replay means the code leaked; whoever holds its tokens may not be the user.
     revokeFamilyLocked(spent->second.family);
+    saveTokensLocked();
     return std::nullopt;
   }
   auto it = codes_.find(code);
@@ -139,6 +140,7 @@ std::string IdentityState::storeRefreshToken(const Grant& grant, std::int64_t ex
   std::string token = randomToken();
   std::lock_guard lock(mutex_);
   refreshTokens_[token] = RefreshRecord{grant, expiresAt};
+  saveTokensLocked();
   return token;
 }
 
@@ -155,6 +157,7 @@ std::optional<Grant> IdentityState::takeRefreshToken(const std::string& token, s
     return std::nullopt;
   RefreshRecord record = std::move(it->second);
   refreshTokens_.erase(it);
+  saveTokensLocked();
   if (record.expiresAt <= now || !findUserLocked(record.grant.email))
     return std::nullopt;
   return record.grant;
@@ -165,6 +168,7 @@ void IdentityState::recordAccessToken(const std::string& jti, const Grant& grant
   std::lock_guard lock(mutex_);
   pruneLocked(now);
   accessTokens_[jti] = Issued{grant.email, grant.family, expiresAt};
+  saveTokensLocked();
 }
 
 bool IdentityState::isAccessTokenLive(const std::string& jti, const std::string& email) const {
@@ -179,11 +183,13 @@ void IdentityState::revokeUser(const std::string& email) {
   eraseWhere(refreshTokens_,
              [&](const RefreshRecord& record) { return equalsIgnoringCase(record.grant.email, email); });
   eraseWhere(codes_, [&](const CodeRecord& record) { return equalsIgnoringCase(record.grant.email, email); });
+  saveTokensLocked();
 }
 
 void IdentityState::expireAccessTokens() {
   std::lock_guard lock(mutex_);
   accessTokens_.clear();
+  saveTokensLocked();
 }
 
 void IdentityState::revokeFamilyLocked(std::uint64_t family) {

@@ -5,7 +5,10 @@
 
 #include "Identity/IdentityProvider.h"
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -85,6 +88,15 @@ class IdentityState {
   void revokeUser(const std::string& email);
   void expireAccessTokens();
 
+  // The tokens still honoured (access token ids, refresh tokens, the next
+  // grant family) as JSON, handed to `saver` after every change to them, with
+  // the mutex held so that the saves come in the order of the changes.
+  using TokenSaver = std::function<void(const nlohmann::json& tokens)>;
+  void setTokenSaver(TokenSaver saver);
+  // Takes over the records an earlier run saved; false, changing nothing, when
+  // `tokens` is not such a record.
+  bool restoreTokens(const nlohmann::json& tokens);
+
  private:
   struct Issued {
     std::string email;
@@ -107,6 +119,8 @@ class IdentityState {
   const ServiceUser* findUserLocked(const std::string& email) const;
   void revokeFamilyLocked(std::uint64_t family);
   void pruneLocked(std::int64_t now);
+  void saveTokensLocked() const;
+  nlohmann::json tokensJsonLocked() const;
 
   mutable std::mutex mutex_;
   std::vector<ServiceUser> users_;                     // guarded by mutex_
@@ -118,6 +132,7 @@ class IdentityState {
   std::map<std::string, RefreshRecord> refreshTokens_; // guarded by mutex_, by token
   std::map<std::string, Issued> accessTokens_;         // guarded by mutex_, by jti
   std::uint64_t nextFamily_ = 1;                       // guarded by mutex_
+  TokenSaver saver_;                                   // guarded by mutex_
 };
 
 } // namespace orvex::service

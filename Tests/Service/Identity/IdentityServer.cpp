@@ -42,8 +42,8 @@ std::string basicAuthorization(const std::string& id, const std::string& secret)
 }
 
 IdentityServer::IdentityServer(std::vector<ServiceUser> users, bool autoApprove, std::chrono::seconds accessLifetime)
-    : provider(IdentityConfig{kIssuer, accessLifetime, std::chrono::seconds(3600), autoApprove}, std::move(users),
-               clock),
+    : provider(IdentityConfig{kIssuer, accessLifetime, std::chrono::seconds(3600), autoApprove, std::nullopt},
+               std::move(users), clock),
       tls_(generateTlsMaterial({kIssuerHost, "*.orvex.example"})) {
   writeTlsMaterial(tls_, folder_.path());
   server_ =
