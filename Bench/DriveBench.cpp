@@ -6,6 +6,7 @@
 // cost of a single request through FUSE, which bounds both.
 // Needs /dev/fuse and the right to mount (root, or fusermount).
 #include "Dispatch/RunLoopMainQueue.h"
+#include "Drive/OVDriveContentSource.h"
 #include "Drive/OVDriveTransferStatus.h"
 #include "Drive/OVFuseCallback.h"
 #include "Drive/OVMountController.h"
@@ -19,6 +20,7 @@
 #include "Sync/ProfileRecords.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -153,6 +155,32 @@ double requestMicros(const std::string& path) {
   return std::chrono::duration<double, std::micro>(Steady::now() - start).count() / kRequests;
 }
 
+// Microseconds the drive itself spends per file of a `find` of the tree:
+// each folder's listing and then one attribute request per file, called
+// directly, without FUSE or the kernel.
+double callbackMicros(OVFuseCallback& drive, const std::string& sharePath, const std::vector<Node>& nodes) {
+  std::vector<std::vector<std::size_t>> children(nodes.size());
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    if (nodes[i].parent >= 0)
+      children[static_cast<std::size_t>(nodes[i].parent)].push_back(i);
+  }
+  int files = 0;
+  struct stat attributes {};
+  const auto start = Steady::now();
+  for (std::size_t folder = 0; folder < nodes.size(); ++folder) {
+    if (!nodes[folder].isFolder || !nodes[folder].path.starts_with("tree"))
+      continue;
+    const std::string folderPath = sharePath + "/" + nodes[folder].path;
+    (void)drive.readdir(folderPath.c_str(), [](const char*) { return true; });
+    for (std::size_t child : children[folder]) {
+      if (drive.getattr((sharePath + "/" + nodes[child].path).c_str(), attributes) != 0)
+        fail("no attributes for " + nodes[child].path);
+      files += nodes[child].isFolder ? 0 : 1;
+    }
+  }
+  return std::chrono::duration<double, std::micro>(Steady::now() - start).count() / files;
+}
+
 double median(std::vector<double> values) {
   std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
   return values[values.size() / 2];
@@ -225,7 +253,8 @@ int main() {
   OVNoDriveDownloads downloads(cache);
   OVNoDriveUploads uploads;
   OVNoDriveAccount account;
-  OVFuseCallback drive(db, cache, downloads, uploads, account, {});
+  OVNoDownloadSource content;
+  OVFuseCallback drive(db, cache, downloads, uploads, account, content, {});
   MountWaiter waiter;
   const std::string mountPath = (folder / "Drive").string();
   auto controller = std::make_unique<OVMountController>(
@@ -248,6 +277,7 @@ int main() {
   const double findLocal = warmMedian("find " + local + "/tree -printf '%s\\n'");
   const double requestDrive = requestMicros(mountPath);
   const double requestLocal = requestMicros((folder / "Local").string());
+  const double callbackDrive = callbackMicros(drive, "/" + shareName, nodes);
 
   std::printf("files=%d\n", kTotalFiles);
   std::printf("ls_10k_cold_ms=%.1f\n", lsCold);
@@ -262,6 +292,8 @@ int main() {
   // kernel caches), `find` one: these bound what the ratios above can reach.
   std::printf("request_us=%.1f\n", requestDrive);
   std::printf("request_local_us=%.2f\n", requestLocal);
+  // The drive's own share of a `find`'s cost per file.
+  std::printf("callback_us=%.2f\n", callbackDrive);
 
   mainQueue.sync([&] { controller.reset(); });
   mainQueue.quit();

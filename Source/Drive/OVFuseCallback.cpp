@@ -7,22 +7,23 @@
 #include "Store/OVDatabase.h"
 #include "Store/OVFileCache.h"
 
-#include <fcntl.h>
-
 #include <cerrno>
 #include <limits>
 
 namespace orvex {
 
 OVFuseCallback::OVFuseCallback(OVDatabase& database, OVFileCache& cache, OVDriveDownloadStatus& downloads,
-                               OVDriveUploadStatus& uploads, OVDriveAccount& account, Config config, Clock& clock)
+                               OVDriveUploadStatus& uploads, OVDriveAccount& account, OVDriveContentSource& content,
+                               Config config, Clock& clock)
     : database_(database),
       cache_(cache),
       downloads_(downloads),
+      content_(content),
       config_(config),
       clock_(clock),
       status_(database, downloads, uploads, account, clock),
-      listings_(clock) {}
+      listings_(clock),
+      openFiles_(clock) {}
 
 std::string OVFuseCallback::finalPath(std::string_view path) const {
   return orvex::finalPath(path, [this](const std::string& key) { return database_.archiveMap().get(key); });
@@ -74,20 +75,6 @@ int OVFuseCallback::statfs(const char* path, struct statvfs& stats) {
     stats.f_blocks = stats.f_bfree;
   }
   return 0;
-}
-
-int OVFuseCallback::open(const char* path, int flags) {
-  if (isVolumeOnlyName(finalPath(path)))
-    return 0;
-  if ((flags & O_ACCMODE) != O_RDONLY || (flags & O_TRUNC) != 0)
-    return -EROFS;
-  // Reading contents needs the download queue, which serves them in chunks.
-  return -EIO;
-}
-
-int OVFuseCallback::read(const char* path, std::size_t /*size*/, std::int64_t /*offset*/) {
-  // Volume-only names are empty; nothing else can be open yet.
-  return isVolumeOnlyName(finalPath(path)) ? 0 : -EIO;
 }
 
 } // namespace orvex

@@ -6,13 +6,17 @@
 // count on success, a negative errno on failure.
 //
 // Members are grouped by the file that implements them:
-//   OVFuseCallback.cpp    construction, mount hooks, volume statistics, opens
+//   OVFuseCallback.cpp    construction, mount hooks, volume statistics
 //   OVFuseAttributes.cpp  attributes and directory listings
 //   OVFuseXattr.cpp       extended attributes
+//   OVFuseContent.cpp     opening, reading, writing and closing files
+//   OVFuseCreate.cpp      creating files
+//   OVFuseSetattr.cpp     mode, size and times of a file
 #pragma once
 
 #include "Dispatch/Clock.h"
 #include "Drive/OVAttributeFile.h"
+#include "Drive/OVFuseFileData.h"
 #include "Drive/OVListingSnapshots.h"
 #include "Drive/OVStatusQueries.h"
 #include "Store/OVFile.h"
@@ -20,6 +24,8 @@
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/types.h>
+#include <time.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +42,7 @@ namespace orvex {
 
 class OVDatabase;
 class OVDriveAccount;
+class OVDriveContentSource;
 class OVDriveDownloadStatus;
 class OVDriveUploadStatus;
 class OVFileCache;
@@ -43,8 +50,9 @@ class OVFileCache;
 // Threads: every member except setMountHooks may run on any of FUSE's worker
 // threads at once. The collaborators, the status queries, the attribute files
 // and the listing snapshots guard their own state; the object's own shared
-// state is the set of names already reported (guarded by reportedMutex_) and
-// the mount hooks (guarded by hooksMutex_). The collaborators must outlive the
+// state is the set of names already reported (guarded by reportedMutex_), the
+// mount hooks (guarded by hooksMutex_) and the open files (openFiles_, which
+// guards itself; each handle's descriptor is guarded by its own mutex). The collaborators must outlive the
 // object, and the object every mount of it.
 class OVFuseCallback {
  public:
@@ -54,7 +62,8 @@ class OVFuseCallback {
   };
 
   OVFuseCallback(OVDatabase& database, OVFileCache& cache, OVDriveDownloadStatus& downloads,
-                 OVDriveUploadStatus& uploads, OVDriveAccount& account, Config config, Clock& clock = Clock::system());
+                 OVDriveUploadStatus& uploads, OVDriveAccount& account, OVDriveContentSource& content, Config config,
+                 Clock& clock = Clock::system());
   OVFuseCallback(const OVFuseCallback&) = delete;
   OVFuseCallback& operator=(const OVFuseCallback&) = delete;
 
@@ -71,11 +80,36 @@ class OVFuseCallback {
   // block count so that the drive shows its full size without a download.
   int statfs(const char* path, struct statvfs& stats);
 
-  // Until contents come from the download queue, only the names that live on
-  // the volume alone (the lock file, refresh markers) can be opened; writing
-  // anything else is refused as on a read-only file system.
-  int open(const char* path, int flags);
-  int read(const char* path, std::size_t size, std::int64_t offset);
+  // ---- Contents (OVFuseContent.cpp, OVFuseCreate.cpp) -----------------------------------------
+  // A file handle is the address of an OVFuseFileData, 0 for none (the lock
+  // file and refresh markers open without one). `process` is the caller's pid.
+
+  // Looks the node up; never opens the cache file or starts a download.
+  int open(const char* path, int flags, pid_t process, std::uint64_t& handle);
+  // Creates the node (or reuses a live one) with an empty cache file.
+  int create(const char* path, mode_t mode, pid_t process, std::uint64_t& handle);
+  // From the complete cache file, else the cached prefix, else the content source.
+  int read(const char* path, char* buffer, std::size_t size, std::int64_t offset, std::uint64_t handle);
+  int write(const char* path, const char* data, std::size_t size, std::int64_t offset, std::uint64_t handle);
+  // Always 0; the handle is gone afterwards. `path` is null for a removed node.
+  int release(const char* path, std::uint64_t handle);
+  int fsync(const char* path);
+  // Linux modes: plain allocation and FALLOC_FL_KEEP_SIZE; the others (which
+  // punch or move content) are refused with EOPNOTSUPP.
+  int fallocate(const char* path, int mode, std::int64_t offset, std::int64_t length, std::uint64_t handle);
+
+  // ---- Mode, size and times (OVFuseSetattr.cpp) -----------------------------
+
+  int chmod(const char* path, mode_t mode);
+  // `handle` 0: by path. Growing or cutting to a non-zero size content not
+  // downloaded yet is refused with EFBIG: the rest of it is on the server only.
+  int truncate(const char* path, std::int64_t size, std::uint64_t handle = 0);
+  // times[0] access, times[1] modification.
+  int utimens(const char* path, const struct timespec times[2]);
+
+  // The drive's open files: the store's bookkeeping seam, the exit check's
+  // list and the upload queue's `canUploadFile`.
+  OVOpenFileList& openFiles() { return openFiles_; }
 
   // ---- Attributes and listings (OVFuseAttributes.cpp) ----------------------
 
@@ -119,6 +153,37 @@ class OVFuseCallback {
   std::vector<std::string> rootNames();
   void reportUnlistable(std::string_view folder, std::string_view name);
 
+  // OVFuseContent.cpp
+  // Expects the handle's descriptorMutex held. Opens its cache file for
+  // writing when it has none, creating a missing one only with `mayCreate`
+  // (a write at offset 0), so that the middle of content never downloaded
+  // cannot be written. 0 or a negative errno (logged for `op`).
+  int openForWrite(OVFuseFileData& handle, const OVFile& file, bool mayCreate, const char* op);
+  // Opens the handle's cache file for reading when it has none; the descriptor or -errno.
+  int descriptorForRead(OVFuseFileData& handle, const OVFile& file);
+  int readMissing(const std::string& path, const OVFile& file, char* buffer, std::size_t size, std::int64_t offset);
+  // A content change of the node: size and time into the store, the quiet
+  // time restarted, and the folder's listing forgotten so that sizes show.
+  void contentChanged(const std::string& path, const OVFile& file);
+
+  // OVFuseCreate.cpp
+  // The node `create` opens at a final path: a live one reused, else a new
+  // one. Nothing with `error` set: a negative errno, or 0 for a refresh
+  // marker, which opens without a node.
+  std::optional<OVFile> createdRecord(const std::string& path, int& error);
+  // A new node where nothing live is: directly in a share, or in a folder.
+  std::optional<OVFile> createdInShare(const ManagedShare& share, const std::optional<OVFile>& existing,
+                                       const std::string& name);
+  std::optional<OVFile> createdInFolder(const OVFile& parent, const std::string& parentPath,
+                                        const std::optional<OVFile>& existing, const std::string& name, int& error);
+  // A new node named `name` in place of nothing or of a deleted node.
+  std::optional<OVFile> newRecord(const std::optional<OVFile>& existing, const std::string& name,
+                                  const std::string& shareId, const std::string& parentId);
+
+  // OVFuseSetattr.cpp
+  // The node whose attributes may change at `path`, or a negative errno.
+  std::optional<OVFile> changeableRecord(const std::string& path, int& error);
+
   // OVFuseXattr.cpp
   std::optional<std::uint8_t> reservedValue(const std::string& path, std::string_view name,
                                             const std::optional<OVFile>& record);
@@ -132,12 +197,14 @@ class OVFuseCallback {
   OVDatabase& database_;
   OVFileCache& cache_;
   OVDriveDownloadStatus& downloads_;
+  OVDriveContentSource& content_;
   const Config config_;
   Clock& clock_;
 
   OVStatusQueries status_;      // thread-safe on its own
   OVAttributeFiles attributes_; // thread-safe on its own
   OVListingSnapshots listings_; // thread-safe on its own
+  OVOpenFileList openFiles_;    // thread-safe on its own
 
   std::mutex hooksMutex_;
   std::function<void()> mountedHook_;   // guarded by hooksMutex_

@@ -121,21 +121,71 @@ int orvex_removexattr(const char* path, const char* name) {
 }
 
 // ---- Contents --------------------------------------------------------------
-// Opening and reading files come with the download queue, writing with the
-// upload queue; until then only the volume's own names open.
 
-int orvex_open(const char* path, fuse_file_info* info) {
-  return guarded("orvex_open", path, [&] { return drive().open(path, info->flags); });
+pid_t caller() {
+  const pid_t pid = fuse_get_context()->pid;
+  return pid > 0 ? pid : -1;
 }
 
-int orvex_read(const char* path, char* /*buffer*/, size_t size, off_t offset, fuse_file_info* /*info*/) {
-  return guarded("orvex_read", path, [&] { return path != nullptr ? drive().read(path, size, offset) : -EIO; });
+int orvex_open(const char* path, fuse_file_info* info) {
+  return guarded("orvex_open", path, [&] { return drive().open(path, info->flags, caller(), info->fh); });
+}
+
+int orvex_create(const char* path, mode_t mode, fuse_file_info* info) {
+  return guarded("orvex_create", path, [&] { return drive().create(path, mode, caller(), info->fh); });
+}
+
+int orvex_read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* info) {
+  return guarded("orvex_read", path, [&] {
+    // No path: the node was removed while open; its handle still names it.
+    return drive().read(path != nullptr ? path : "", buffer, size, offset, info->fh);
+  });
+}
+
+int orvex_write(const char* path, const char* data, size_t size, off_t offset, fuse_file_info* info) {
+  return guarded("orvex_write", path,
+                 [&] { return drive().write(path != nullptr ? path : "", data, size, offset, info->fh); });
+}
+
+int orvex_release(const char* path, fuse_file_info* info) {
+  return guarded("orvex_release", path, [&] {
+    const int result = drive().release(path, info->fh);
+    info->fh = 0;
+    return result;
+  });
+}
+
+int orvex_fsync(const char* path, int /*dataOnly*/, fuse_file_info* /*info*/) {
+  return guarded("orvex_fsync", path, [&] { return drive().fsync(path); });
+}
+
+int orvex_fallocate(const char* path, int mode, off_t offset, off_t length, fuse_file_info* info) {
+  return guarded("orvex_fallocate", path, [&] { return drive().fallocate(path, mode, offset, length, info->fh); });
+}
+
+// ---- Mode, size and times ---------------------------------------------------
+
+int orvex_chmod(const char* path, mode_t mode) {
+  return guarded("orvex_chmod", path, [&] { return path != nullptr ? drive().chmod(path, mode) : -ENOENT; });
+}
+
+int orvex_truncate(const char* path, off_t size) {
+  return guarded("orvex_truncate", path, [&] { return path != nullptr ? drive().truncate(path, size) : -ENOENT; });
+}
+
+int orvex_ftruncate(const char* path, off_t size, fuse_file_info* info) {
+  return guarded("orvex_ftruncate", path,
+                 [&] { return path != nullptr ? drive().truncate(path, size, info->fh) : -ENOENT; });
+}
+
+int orvex_utimens(const char* path, const timespec times[2]) {
+  return guarded("orvex_utimens", path, [&] { return path != nullptr ? drive().utimens(path, times) : -ENOENT; });
 }
 
 // ---- Not built yet ---------------------------------------------------------
-// Changes to contents and to the namespace come with the upload queue. Until
-// then the drive answers them as a read-only file system does, so that no
-// program believes a change was kept.
+// Changes to the namespace come with the upload of such changes. Until then
+// the drive answers them as a read-only file system does, so that no program
+// believes a change was kept.
 
 int readOnly() {
   return -EROFS;
@@ -151,12 +201,15 @@ fuse_operations makeOperations() {
   table.symlink = [](const char*, const char*) { return readOnly(); };
   table.rename = [](const char*, const char*) { return readOnly(); };
   table.link = [](const char*, const char*) { return readOnly(); };
-  table.chmod = [](const char*, mode_t) { return readOnly(); };
-  table.chown = [](const char*, uid_t, gid_t) { return readOnly(); };
-  table.truncate = [](const char*, off_t) { return readOnly(); };
+  table.chmod = orvex_chmod;
+  // Owners are not kept: every node belongs to the user who mounted the drive.
+  table.chown = [](const char*, uid_t, gid_t) { return 0; };
+  table.truncate = orvex_truncate;
   table.open = orvex_open;
   table.read = orvex_read;
-  table.write = [](const char*, const char*, size_t, off_t, fuse_file_info*) { return readOnly(); };
+  table.write = orvex_write;
+  table.release = orvex_release;
+  table.fsync = orvex_fsync;
   table.statfs = orvex_statfs;
   table.setxattr = orvex_setxattr;
   table.getxattr = orvex_getxattr;
@@ -165,11 +218,11 @@ fuse_operations makeOperations() {
   table.readdir = orvex_readdir;
   table.init = orvex_init;
   table.destroy = orvex_destroy;
-  table.create = [](const char*, mode_t, fuse_file_info*) { return readOnly(); };
-  table.ftruncate = [](const char*, off_t, fuse_file_info*) { return readOnly(); };
+  table.create = orvex_create;
+  table.ftruncate = orvex_ftruncate;
   table.fgetattr = orvex_fgetattr;
-  table.utimens = [](const char*, const timespec*) { return readOnly(); };
-  table.fallocate = [](const char*, int, off_t, off_t, fuse_file_info*) { return readOnly(); };
+  table.utimens = orvex_utimens;
+  table.fallocate = orvex_fallocate;
   // Callbacks receive a path even for open files: they find their records by
   // path, and a null one arrives only for an item removed while open.
   table.flag_nullpath_ok = 1;

@@ -1,6 +1,9 @@
 #include "Drive/Support/DriveFakes.h"
 
 #include "Store/OVFile.h"
+#include "Store/OVFileCache.h"
+
+#include <algorithm>
 
 namespace orvex::test {
 
@@ -16,6 +19,28 @@ bool LockedSet::contains(const std::string& value) const {
 
 bool FakeDownloads::isFileDownloaded(const OVFile& file) {
   return downloaded.contains(file.internalName);
+}
+
+std::string FakeContent::contentOf(const std::string& id, std::uint64_t location, std::uint64_t length) {
+  const auto seed = static_cast<std::uint64_t>(std::hash<std::string>{}(id));
+  std::string bytes(length, '\0');
+  for (std::uint64_t i = 0; i < length; ++i) {
+    const std::uint64_t at = location + i;
+    bytes[i] = static_cast<char>((at * 131 + (at >> 8) * 7 + (at >> 16) * 3 + seed) & 0xFF);
+  }
+  return bytes;
+}
+
+std::optional<std::string> FakeContent::downloadChunk(std::uint64_t location, std::uint64_t length, const OVFile& file,
+                                                      const std::string& /*path*/) {
+  ++calls;
+  if (failing || location >= file.fileSize)
+    return std::nullopt;
+  constexpr std::uint64_t kRequest = 1 << 20;
+  const std::uint64_t served = std::min(std::max(length, kRequest), file.fileSize - location);
+  const std::string bytes = contentOf(file.internalName, location, served);
+  cache_.load()->addChunk({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, location, served, file);
+  return bytes.substr(0, std::min(length, served));
 }
 
 bool FakeDownloads::isFileInQueue(const OVFile& file) {

@@ -2,17 +2,25 @@
 // and the application. Thread-safe: the drive calls them from FUSE's threads.
 #pragma once
 
+#include "Drive/OVDriveContentSource.h"
 #include "Drive/OVDriveTransferStatus.h"
 #include "Drive/OVMountListener.h"
 #include "Platform/SystemLog.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+namespace orvex {
+class OVFileCache;
+}
 
 namespace orvex::test {
 
@@ -45,6 +53,44 @@ class FakeDownloads final : public OVDriveDownloadStatus {
  private:
   std::mutex mutex_;
   std::function<void()> hook_; // guarded by mutex_
+};
+
+// Serves every node's content as contentOf(its id) would give it, as the
+// download queue does: it answers at least 1 MiB from the asked location, and
+// what it answers extends the node's cached prefix. Counts the calls.
+class FakeContent final : public OVDriveContentSource {
+ public:
+  // The cache that what is served extends; set before the first call.
+  void setCache(OVFileCache& cache) { cache_ = &cache; }
+  std::optional<std::string> downloadChunk(std::uint64_t location, std::uint64_t length, const OVFile& file,
+                                           const std::string& path) override;
+
+  // The bytes [location, location + length) of the content of node `id`:
+  // different for every id and with no short period, so a misplaced range shows.
+  static std::string contentOf(const std::string& id, std::uint64_t location, std::uint64_t length);
+
+  std::atomic<int> calls{0};
+  // While set, every call answers nothing, as a queue that gave up waiting.
+  std::atomic<bool> failing{false};
+
+ private:
+  std::atomic<OVFileCache*> cache_{nullptr};
+};
+
+// Hands reads to a content source made after the drive (the download queue
+// needs the harness's store); until one is set, or after it is cleared,
+// nothing can be fetched.
+class ContentRelay final : public OVDriveContentSource {
+ public:
+  void setTarget(OVDriveContentSource* target) { target_ = target; }
+  std::optional<std::string> downloadChunk(std::uint64_t location, std::uint64_t length, const OVFile& file,
+                                           const std::string& path) override {
+    OVDriveContentSource* target = target_;
+    return target != nullptr ? target->downloadChunk(location, length, file, path) : std::nullopt;
+  }
+
+ private:
+  std::atomic<OVDriveContentSource*> target_{nullptr};
 };
 
 class FakeUploads final : public OVDriveUploadStatus {

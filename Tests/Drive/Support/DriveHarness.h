@@ -4,13 +4,17 @@
 #pragma once
 
 #include "Dispatch/RunLoopMainQueue.h"
+#include "Drive/OVDriveContentSource.h"
+#include "Drive/OVDriveTransferStatus.h"
 #include "Drive/OVFuseCallback.h"
 #include "Drive/OVMountController.h"
 #include "Drive/Support/DriveFakes.h"
 #include "Support/LogCapture.h"
 #include "Unit/Database/DatabaseTestSupport.h"
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,7 +30,21 @@ class DriveHarness {
     bool excessiveLogging = false;
     // Where to mount, relative to the harness's folder (or absolute).
     std::string mountFolder = "Drive";
+    // Where reads outside the cache go; nothing: no content can be fetched.
+    OVDriveContentSource* content = nullptr;
+    // A file counts as downloaded exactly when the cache holds it whole (the
+    // drive's default), instead of when a test says so in `downloads`.
+    bool downloadsFromCache = false;
   };
+
+  // Reads outside the cache go to `content`; a file counts as downloaded
+  // exactly when the cache holds it whole.
+  static Options servedBy(OVDriveContentSource& content) {
+    Options options;
+    options.content = &content;
+    options.downloadsFromCache = true;
+    return options;
+  }
 
   DriveHarness() : DriveHarness(Options{}) {}
   explicit DriveHarness(Options options);
@@ -56,6 +74,10 @@ class DriveHarness {
   void onMain(const std::function<void()>& job) { main.sync(job); }
   // The absolute path of a volume path ("/Share/a" -> <mount>/Share/a).
   std::string at(const std::string& volumePath) const { return mountPath + volumePath; }
+  // Bytes [offset, offset + length) of a file as pread(2) gives them through a
+  // fresh descriptor (fewer at the end); with `error`, the errno of a failed read.
+  std::string readRange(const std::string& volumePath, std::uint64_t offset, std::size_t length,
+                        int* error = nullptr) const;
 
   std::string mountPath;
   LogCapture log; // first: outlives everything that logs
@@ -63,6 +85,8 @@ class DriveHarness {
   FakeDownloads downloads;
   FakeUploads uploads;
   FakeAccount account;
+  OVNoDriveDownloads cacheDownloads{store.fileCache};
+  OVNoDownloadSource noContent;
   RecordingListener listener;
   RecordingSystemLog systemLog;
   std::unique_ptr<OVFuseCallback> drive;
@@ -78,6 +102,10 @@ class DriveHarness {
 
 // This process's open descriptors and what they point at.
 std::map<int, std::string> openDescriptors();
+
+// Whether `done` came true within `limit`, asking it again and again: for
+// what the kernel sends on its own time, such as the release after close(2).
+bool eventually(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(10));
 
 // Names of a folder in the order the drive lists them, without "." and "..";
 // empty (with a test failure) when it cannot be read.

@@ -1,0 +1,256 @@
+// Reading files through the mounted drive from an orvex-service in this
+// process over TLS, with the real download queue: a cold sequential read of a
+// 512 MiB file, a warm re-read once the cache holds it, and random 4 KiB reads
+// of another cold 512 MiB file. The limits they are compared with are taken in
+// the same run: curl downloading the same file from the same service (for cold
+// reads) and reading the completed cache file directly (for warm reads).
+// Needs /dev/fuse and the right to mount (root, or fusermount), and curl.
+#include "Dispatch/NotificationCenter.h"
+#include "Dispatch/RunLoopMainQueue.h"
+#include "Drive/OVDriveTransferStatus.h"
+#include "Drive/OVFuseCallback.h"
+#include "Drive/OVMountController.h"
+#include "Drive/OVMountListener.h"
+#include "Network/HttpClient.h"
+#include "Network/HttpClientOptions.h"
+#include "Network/OVNewAPI.h"
+#include "OVLogger.h"
+#include "OVSettings.h"
+#include "OrvexService.h"
+#include "Platform/BrandFile.h"
+#include "Platform/SettingsFile.h"
+#include "Platform/SystemLog.h"
+#include "Store/OVDatabase.h"
+#include "Store/OVFileCache.h"
+#include "Store/OVFileCacheEraser.h"
+#include "Sync/OVMetadataStorage.h"
+#include "Sync/ProfileRecords.h"
+#include "Transfers/OVDownloadQueue.h"
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <thread>
+
+namespace {
+
+using namespace orvex;
+using Steady = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t kMiB = 1 << 20;
+constexpr std::uint64_t kFileSize = 512 * kMiB;
+constexpr const char* kUser = "bench@orvex.example";
+// Random reads go on until either bound is reached: each one fetches a whole
+// request from the service, so a fixed count would take minutes on a slow machine.
+constexpr int kMaxRandomReads = 2000;
+constexpr auto kRandomBudget = std::chrono::seconds(15);
+
+[[noreturn]] void fail(const std::string& what) {
+  std::fprintf(stderr, "read bench: %s\n", what.c_str());
+  std::exit(1);
+}
+
+nlohmann::json serviceConfig() {
+  return nlohmann::json{
+      {"Domains", {"orvex.example"}},
+      {"Users", {{{"Email", kUser}, {"Password", "pw"}, {"PrimaryDomain", "orvex.example"}}}},
+      {"Shares", {{{"ShareId", "docs"}, {"Name", "Documents"}, {"Domain", "orvex.example"}, {"AclType", 2}}}},
+      {"Files",
+       {{{"Share", "docs"}, {"Path", "sequential.bin"}, {"Size", kFileSize}, {"Seed", 1}},
+        {{"Share", "docs"}, {"Path", "random.bin"}, {"Size", kFileSize}, {"Seed", 2}}}}};
+}
+
+// The bearer of one token issued by the service at start; enough for a run.
+class FixedBearer final : public OVBearerSource {
+ public:
+  explicit FixedBearer(std::string bearer) : bearer_(std::move(bearer)) {}
+  void fetchAuthBearerWithCompletion(Completion completion) override { completion(true, bearer_); }
+
+ private:
+  const std::string bearer_;
+};
+
+class MountWaiter final : public OVMountListener {
+ public:
+  void driveDidMount() override { set(1); }
+  void driveMountDidFail(int code) override { set(code < 0 ? code : -1); }
+  void driveDidUnmount() override {}
+  int wait() {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(30), [this] { return state_ != 0; });
+    return state_;
+  }
+
+ private:
+  void set(int state) {
+    {
+      std::lock_guard lock(mutex_);
+      state_ = state;
+    }
+    changed_.notify_all();
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int state_ = 0; // guarded by mutex_: 1 mounted, negative failed
+};
+
+double seconds(Steady::time_point since) {
+  return std::chrono::duration<double>(Steady::now() - since).count();
+}
+
+// MB/s of a shell command that moves `bytes`.
+double rateOf(const std::string& command, std::uint64_t bytes) {
+  const auto start = Steady::now();
+  if (std::system(command.c_str()) != 0) // NOLINT(concurrency-mt-unsafe): one thread runs commands
+    fail("command failed: " + command);
+  return static_cast<double>(bytes) / 1e6 / seconds(start);
+}
+
+double sequentialRate(const std::string& path) {
+  return rateOf(fmt::format("dd if='{}' of=/dev/null bs=1M status=none", path), kFileSize);
+}
+
+// The curl command line for the whole content of `file`, with the request
+// the download queue would send for it.
+std::string curlCommand(const OVNewAPI& api, const OVFile& file, const ManagedShare& share, const std::string& bearer,
+                        const service::OrvexService& service, const fs::path& out) {
+  auto request = api.newApiDownloadRequestForFile(file, {0, file.fileSize}, share);
+  if (!request)
+    fail("no download request for " + file.publicName);
+  std::string command = fmt::format("curl -sS --fail -o '{}' --cacert '{}'", out.string(), service.caFile()->string());
+  for (const std::string& host : service.hosts().hostNames())
+    command += fmt::format(" --connect-to {}:443:127.0.0.1:{}", host, service.port());
+  for (const auto& [name, value] : request->headers.fields())
+    command += fmt::format(" -H '{}: {}'", name, value);
+  return command + fmt::format(" -H 'Authorization: {}' '{}'", bearer, request->url);
+}
+
+double randomReadsPerSecond(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd == -1)
+    fail("cannot open " + path);
+  // No read-ahead: each read asks the drive for its own 4 KiB.
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+  std::mt19937_64 random(7);
+  std::uniform_int_distribution<std::uint64_t> page(0, kFileSize / 4096 - 1);
+  char buffer[4096];
+  int reads = 0;
+  const auto start = Steady::now();
+  while (reads < kMaxRandomReads && Steady::now() - start < kRandomBudget) {
+    if (::pread(fd, buffer, sizeof buffer, static_cast<off_t>(page(random) * 4096)) != sizeof buffer)
+      fail("random read failed: error " + std::to_string(errno));
+    ++reads;
+  }
+  const double rate = reads / seconds(start);
+  ::close(fd);
+  return rate;
+}
+
+} // namespace
+
+int main() {
+  std::string pattern = (fs::temp_directory_path() / "orvex-read-bench-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr)
+    fail("cannot make a temporary folder");
+  const fs::path folder = pattern;
+  OVLogger::shared().initLogs(folder / "Logs");
+
+  service::ServiceOptions options;
+  options.config = service::ServiceConfig::fromJson(serviceConfig(), "read bench");
+  options.certDir = folder / "tls";
+  service::OrvexService service(std::move(options));
+  service.start();
+  const auto tokens = service.identity().issueTokens(kUser);
+  if (!tokens)
+    fail("no token for " + std::string(kUser));
+  const std::string bearer = "Bearer " + tokens->accessToken;
+
+  OVFileCache cache(folder / "Orvex");
+  RunLoopMainQueue mainQueue;
+  OVMetadataStorage shares(cache, mainQueue);
+  OVFileCacheEraser eraser(cache);
+  OVDatabase db(cache, shares, eraser, "bench");
+  db.load(false);
+  ManagedShare docs;
+  docs.ShareId = "docs";
+  docs.ShareName = "Documents";
+  ClientLoginResponse profile;
+  profile.ManagedShares = std::vector<ManagedShare>{docs};
+  db.updateShares(profile, "orvex.example");
+  std::map<std::string, OVFile> files;
+  auto nodes = service.state().nodes("docs");
+  if (!nodes.ok())
+    fail("the service holds no share docs");
+  for (const auto& node : *nodes) {
+    OVFile row(node);
+    db.addFile(row, kFileStatusSynchronized);
+    files.emplace(row.publicName, row);
+  }
+  const ManagedSharePtr share = db.shareWithId("docs");
+  const std::string shareName = share->DisplayName.value_or("Documents");
+
+  const auto brand = BrandFile::fromJson(service.brandSnippet(), folder / "brand.json");
+  XdgEnvironment noProxy{[](const std::string&) { return std::optional<std::string>(); },
+                         [] { return std::optional<std::string>(); }};
+  HttpClient http(HttpClientOptions::forDeployment(brand.deployment, noProxy));
+  OVNewAPI api(brand.deployment);
+  SettingsFile settingsFile(folder / "settings.json", OVSettings::schema(brand.bundleName));
+  OVSettings settings(brand, settingsFile);
+  NotificationCenter notifications;
+  FixedBearer bearerSource(bearer);
+  OVDownloadQueue queue({db, cache, http, api, bearerSource, notifications, settings});
+
+  OVNoDriveUploads uploads;
+  OVNoDriveAccount account;
+  OVFuseCallback drive(db, cache, queue, uploads, account, queue, {});
+  MountWaiter waiter;
+  const std::string mountPath = (folder / "Drive").string();
+  auto controller = std::make_unique<OVMountController>(
+      drive, waiter, mainQueue, OVMountController::Config{"OrvexReadBench", mountPath, false, "orvex-bench"},
+      OVMountFacts::probe(), SystemLog::syslog());
+  std::thread mainThread([&] { mainQueue.run(); });
+  mainQueue.sync([&] { controller->initializeFuse(); });
+  if (waiter.wait() != 1) {
+    mainQueue.quit();
+    mainThread.join();
+    fail("the drive did not mount");
+  }
+
+  const std::string sequential = mountPath + "/" + shareName + "/sequential.bin";
+  const double curlRate =
+      rateOf(curlCommand(api, files.at("sequential.bin"), *share, bearer, service, folder / "curl.bin"), kFileSize);
+  fs::remove(folder / "curl.bin");
+  const double coldRate = sequentialRate(sequential);
+  const auto cached = cache.pathForFileCache(files.at("sequential.bin"));
+  if (!cached || !fs::exists(*cached))
+    fail("the cold read did not leave the file complete in the cache");
+  const double localRate = sequentialRate(cached->string());
+  const double warmRate = sequentialRate(sequential);
+  const double randomRate = randomReadsPerSecond(mountPath + "/" + shareName + "/random.bin");
+
+  std::printf("file_MiB=%llu\n", static_cast<unsigned long long>(kFileSize / kMiB));
+  std::printf("cold_read_MBps=%.1f\n", coldRate);
+  std::printf("curl_MBps=%.1f\n", curlRate);
+  std::printf("warm_read_MBps=%.1f\n", warmRate);
+  std::printf("local_read_MBps=%.1f\n", localRate);
+  std::printf("cold_vs_curl_ratio=%.2f\n", coldRate / curlRate);
+  std::printf("warm_vs_local_ratio=%.2f\n", warmRate / localRate);
+  std::printf("random_4k_reads_per_s=%.1f\n", randomRate);
+
+  mainQueue.sync([&] { controller.reset(); });
+  mainQueue.quit();
+  mainThread.join();
+  db.unload();
+  OVLogger::shared().flush();
+  fs::remove_all(folder);
+  return 0;
+}
