@@ -12,9 +12,10 @@
 #include <chrono>
 #include <cstddef>
 #include <list>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -34,9 +35,10 @@ class OVListingSnapshots {
 
   // Keeps the rows of the folder at `folderPath`, replacing an older snapshot of it.
   void remember(const std::string& folderPath, std::vector<OVFile> rows);
-  // The row for `path` from a fresh snapshot of its folder; nothing when there
-  // is no fresh snapshot or the name is not in it.
-  std::optional<OVFile> find(const std::string& path);
+  // The row for `path` from a fresh snapshot of its folder; null when there
+  // is no fresh snapshot or the name is not in it. The row is shared with the
+  // snapshot, not copied: thousands of these follow each listing.
+  std::shared_ptr<const OVFile> find(const std::string& path);
   // Drops the snapshot of one folder (after a change made through the drive).
   void forget(const std::string& folderPath);
 
@@ -44,7 +46,9 @@ class OVListingSnapshots {
   struct Snapshot {
     std::string folderPath;
     Clock::SteadyTime taken;
-    std::unordered_map<std::string, OVFile> rows; // by publicName
+    // Shared with the rows handed out, which may outlive the snapshot.
+    std::shared_ptr<const std::vector<OVFile>> rows;
+    std::unordered_map<std::string_view, const OVFile*> byName; // views into *rows
   };
   using Snapshots = std::list<Snapshot>;
   // Expects mutex_ held.
