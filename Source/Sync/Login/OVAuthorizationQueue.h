@@ -11,7 +11,7 @@ void OVAuthorization::onAuthQueue(Work work, Then then) {
   std::weak_ptr<int> life = life_;
   authQueue_.async([this, life, work = std::move(work), then = std::move(then)]() mutable {
     auto result = work();
-    parts_.mainQueue.async([this, life, then = std::move(then), result = std::move(result)]() mutable {
+    parts_.mainQueue.async([life, then = std::move(then), result = std::move(result)]() mutable {
       if (life.lock())
         then(result);
     });

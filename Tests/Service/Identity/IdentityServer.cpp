@@ -8,6 +8,7 @@
 #include <openssl/evp.h>
 
 #include <stdexcept>
+#include <thread>
 
 namespace orvex::service::test {
 
@@ -60,6 +61,10 @@ IdentityServer::IdentityServer(std::vector<ServiceUser> users, bool autoApprove,
     throw std::runtime_error("cannot bind the test server");
   // Connections wait in the listen backlog until the loop below accepts them.
   thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // stop() does nothing before the loop runs, so a test that ends at once would
+  // leave it serving forever: return only once it runs.
+  while (!server_->is_running())
+    std::this_thread::yield();
   client_ = std::make_unique<orvex::test::ServiceClient>(static_cast<std::uint16_t>(port), tls_.caCertificatePem);
 }
 
