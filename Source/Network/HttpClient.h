@@ -32,7 +32,7 @@ class HttpClient {
   HttpResult send(const HttpRequest& request);
 
   // Starts `request` and reports it on `queue` (see HttpEvents). The queue
-  // must outlive the transfer's last event, or the client.
+  // must outlive the transfer's last event, its cancel(), or the client.
   std::shared_ptr<HttpTransfer> start(HttpRequest request, SerialQueue& queue, HttpEvents events);
 
   // Places a cookie in the store, as if a response from its domain had set

@@ -5,8 +5,12 @@
 namespace orvex {
 
 void HttpTransfer::cancel() {
-  if (cancelled_.exchange(true))
-    return;
+  {
+    // Waits for an event being handed to the delivery queue right now.
+    std::lock_guard lock(deliveryMutex_);
+    if (cancelled_.exchange(true))
+      return;
+  }
   if (auto loop = loop_.lock())
     loop->post([raw = loop.get(), id = id_] { raw->cancel(id); });
 }

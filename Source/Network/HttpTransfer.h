@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace orvex {
@@ -27,9 +28,12 @@ struct HttpEvents {
   std::function<void()> finish;
 };
 
-// Thread-safe. cancel() may be called from any thread, any number of times:
-// no event starts after it returned, so called on the delivery queue (from
-// an event handler, say) it is the last the caller hears of the transfer.
+// Thread-safe. cancel() may be called from any thread but the network thread,
+// any number of times: no event starts after it returned, so called on the
+// delivery queue (from an event handler, say) it is the last the caller hears
+// of the transfer. Once it returned, the network thread does not touch the
+// delivery queue again either, so the queue may go. deliveryMutex_ makes
+// handing an event to the queue and cancelling exclusive.
 class HttpTransfer {
  public:
   // `maxPendingBytes`: see HttpClientOptions.
@@ -40,6 +44,16 @@ class HttpTransfer {
 
   void cancel();
   bool isCancelled() const { return cancelled_.load(); }
+
+  // On the network thread: runs `handOver` (which posts one event to the
+  // delivery queue) unless the transfer is cancelled. Called by the client's
+  // internals only.
+  template <class F>
+  void handOverUnlessCancelled(F&& handOver) {
+    std::lock_guard lock(deliveryMutex_);
+    if (!cancelled_.load())
+      handOver();
+  }
   // Waiting for the receiver to catch up.
   bool isPaused() const { return paused_.load(); }
 
@@ -61,6 +75,7 @@ class HttpTransfer {
   // stop and start for every piece.
   std::size_t resumePendingBytes() const { return maxPendingBytes_ / 4; }
 
+  std::mutex deliveryMutex_;
   std::atomic<bool> cancelled_{false};
   std::atomic<std::size_t> pendingBytes_{0};
   std::atomic<bool> paused_{false};

@@ -60,17 +60,20 @@ void QueuedSink::finish() {
 }
 
 void QueuedSink::post(std::function<void(HttpEvents&)> event, std::size_t bytes) {
-  queue_.async([transfer = transfer_, events = events_, event = std::move(event), bytes] {
-    if (!transfer->isCancelled()) {
-      // A handler's exception must not end the caller's queue thread.
-      try {
-        event(*events);
-      } catch (const std::exception& e) {
-        OVLog(kLogMain, "Error! HTTP event handler failed: {}", e.what());
+  // A cancelled transfer's queue may be gone already.
+  transfer_->handOverUnlessCancelled([&] {
+    queue_.async([transfer = transfer_, events = events_, event = std::move(event), bytes] {
+      if (!transfer->isCancelled()) {
+        // A handler's exception must not end the caller's queue thread.
+        try {
+          event(*events);
+        } catch (const std::exception& e) {
+          OVLog(kLogMain, "Error! HTTP event handler failed: {}", e.what());
+        }
       }
-    }
-    if (bytes > 0)
-      transfer->consumed(bytes);
+      if (bytes > 0)
+        transfer->consumed(bytes);
+    });
   });
 }
 

@@ -36,7 +36,9 @@ OVDownloadQueue::~OVDownloadQueue() {
     const std::lock_guard lock(lifeline_->mutex);
     lifeline_->alive = false;
   }
-  // On the delivery thread, so that once it returns no event of a transfer starts.
+  // On the delivery thread, so that once it returns no event of a transfer
+  // starts; once cancel() returned, the network thread no longer posts to
+  // the download thread either, and it can go.
   downloadThread_.sync([this] {
     stopped_ = true;
     loopTimer_.cancel();
@@ -47,11 +49,6 @@ OVDownloadQueue::~OVDownloadQueue() {
     }
     connections_.clear();
   });
-  // The network thread may still post events of a cancelled transfer to the
-  // download thread until it has dropped the transfer; it works through its
-  // jobs in order, so once a call of ours comes back it has dropped them all,
-  // and the download thread can go.
-  parts_.http.cookieValue("localhost", "-");
 }
 
 void OVDownloadQueue::runThread() {

@@ -201,6 +201,35 @@ TEST_F(HttpTransferTest, CancelledFromAnEventNothingMoreIsHeard) {
   EXPECT_TRUE(transfer->isCancelled());
 }
 
+TEST_F(HttpTransferTest, ADeliveryQueueMayGoAsSoonAsItsTransferIsCancelled) {
+  // An owner cancels its transfers and then destroys the queue they report
+  // on, while the network thread is busy handing that queue the next piece.
+  // Under the address sanitizer a hand-over that outlives cancel() is a
+  // use after free; many rounds make it likely to be caught.
+  server.server().Get("/stream", [](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("application/octet-stream", [](size_t, httplib::DataSink& sink) {
+      const std::string block(512, 'z');
+      return sink.write(block.data(), block.size()); // until the client lets go
+    });
+  });
+  server.start();
+  HttpClient client(server.clientOptions());
+  for (int round = 0; round < 40; ++round) {
+    auto delivery = std::make_unique<SerialQueue>("test.delivery.round");
+    std::promise<void> flowing;
+    std::atomic<bool> told{false};
+    HttpEvents events;
+    events.data = [&](std::string) {
+      if (!told.exchange(true))
+        flowing.set_value();
+    };
+    auto transfer = client.start(get("/stream"), *delivery, events);
+    ASSERT_EQ(flowing.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    transfer->cancel();
+    delivery.reset();
+  }
+}
+
 TEST_F(HttpTransferTest, ASlowReceiverPausesTheTransferWithoutLosingBytes) {
   constexpr size_t kBody = 8 << 20;
   server.server().Get("/big", [](const httplib::Request&, httplib::Response& response) {
