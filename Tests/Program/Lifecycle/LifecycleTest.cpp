@@ -103,9 +103,11 @@ TEST_F(LifecycleTest, FirstRunMarkerDiscardsASavedLogin) {
   EXPECT_FALSE(settings().contains("authState"));
 }
 
-TEST_F(LifecycleTest, RestartAfterSigkillRecovers) {
+TEST_F(LifecycleTest, RestartAfterSigkillRecoversWithPendingChangesKept) {
   Program program = start();
   login(program);
+  const std::string notes = "Written just before the crash.\n";
+  writeFile(mountPath / kShareName / "Notes.txt", notes);
   EXPECT_EQ(stop(program, SIGKILL), -1);
   EXPECT_TRUE(mounted()); // dead, left behind by the killed process
 
@@ -113,9 +115,11 @@ TEST_F(LifecycleTest, RestartAfterSigkillRecovers) {
   // The kernel may answer from its caches of the dead drive for a moment, so
   // only the content proves that the new drive serves.
   EXPECT_TRUE(eventually([&] { return readFile(mountPath / kShareName / kHelloName) == kHelloText; })) << mainLog();
+  EXPECT_EQ(readFile(mountPath / kShareName / "Notes.txt"), notes);
   EXPECT_FALSE(settings().contains("cleanShutdown"));
   EXPECT_EQ(stop(program), 0);
   EXPECT_FALSE(mounted());
+  EXPECT_EQ(storedStatus("Notes.txt"), 1) << "the new file is no longer waiting for its upload";
 }
 
 TEST_F(LifecycleTest, ARegularFileAtTheMountPathEndsTheProgram) {

@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -32,6 +35,34 @@ std::optional<std::string> loginAddress(const std::string& text) {
     return std::nullopt;
   std::size_t end = text.find_first_of(" \t\n", query);
   return text.substr(begin, end == std::string::npos ? end : end - begin);
+}
+
+// What a program that did not end was doing: each thread's name and kernel
+// wait, and its user-space stacks when gdb is at hand.
+std::string describeStuckProcess(pid_t pid) {
+  std::ostringstream text;
+  std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(tasks, error), end; !error && it != end; it.increment(error)) {
+    auto field = [&](const char* name) {
+      std::ifstream in(it->path() / name);
+      std::string value;
+      std::getline(in, value);
+      return value;
+    };
+    text << "thread " << it->path().filename().string() << " " << field("comm") << " waits in " << field("wchan")
+         << "\n";
+  }
+  if (std::system("command -v gdb >/dev/null 2>&1") == 0) {
+    std::string command = "gdb -p " + std::to_string(pid) + " -batch -nx -ex 'thread apply all bt' 2>&1 </dev/null";
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+      char buffer[4096];
+      while (std::size_t read = std::fread(buffer, 1, sizeof buffer, pipe))
+        text.write(buffer, static_cast<std::streamsize>(read));
+      ::pclose(pipe);
+    }
+  }
+  return text.str();
 }
 
 } // namespace
@@ -115,8 +146,13 @@ Program ProgramFixture::start(std::vector<std::string> arguments) {
 int ProgramFixture::waitForExit(Program& program) {
   int status = 0;
   bool ended = eventually([&] { return ::waitpid(program.pid, &status, WNOHANG) == program.pid; });
-  if (!ended)
+  if (!ended) {
+    ADD_FAILURE() << "the program did not end\n"
+                  << describeStuckProcess(program.pid) << "\n--- output\n"
+                  << outputOf(program) << "\n--- main log\n"
+                  << mainLog();
     return -1;
+  }
   program.pid = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -185,6 +221,23 @@ bool ProgramFixture::mounted() const {
 
 nlohmann::json ProgramFixture::settings() const {
   return nlohmann::json::parse(readFile(settingsFile));
+}
+
+std::optional<int> ProgramFixture::storedStatus(const std::string& name) const {
+  sqlite3* db = nullptr;
+  std::optional<int> status;
+  if (sqlite3_open_v2((dataFolder / "files.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT status FROM files WHERE publicName = ? AND deleted = 0", -1, &statement,
+                           nullptr) == SQLITE_OK) {
+      sqlite3_bind_text(statement, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(statement) == SQLITE_ROW)
+        status = sqlite3_column_int(statement, 0);
+    }
+    sqlite3_finalize(statement);
+  }
+  sqlite3_close(db);
+  return status;
 }
 
 } // namespace orvex::test

@@ -60,6 +60,9 @@ class ProgramFixture : public ::testing::Test {
   std::string mainLog() const;
   bool mounted() const;
   nlohmann::json settings() const;
+  // The store's status of the live record named `name` (1: new, waiting for
+  // its upload), read from files.db; nullopt when there is no such record.
+  std::optional<int> storedStatus(const std::string& name) const;
 
   TempDir folder;
   std::filesystem::path home;
