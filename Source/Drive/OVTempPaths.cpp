@@ -2,25 +2,23 @@
 
 #include "Drive/OVFuseUtils.h"
 
-#include <vector>
-
 namespace orvex {
 namespace {
 
-// The names of a path, without the empty pieces that doubled and trailing
-// slashes leave ("/S//a/" -> S, a).
-std::vector<std::string_view> pathNames(std::string_view path) {
-  std::vector<std::string_view> names;
+// Calls visit with each name of a path, without the empty pieces that doubled
+// and trailing slashes leave ("/S//a/" -> S, a), until it returns false. Every
+// drive request passes here, so nothing is allocated.
+template <class Visit>
+void forEachName(std::string_view path, Visit visit) {
   std::size_t start = 0;
   while (start < path.size()) {
     std::size_t end = path.find('/', start);
     if (end == std::string_view::npos)
       end = path.size();
-    if (end > start)
-      names.push_back(path.substr(start, end - start));
+    if (end > start && !visit(path.substr(start, end - start)))
+      return;
     start = end + 1;
   }
-  return names;
 }
 
 std::optional<std::string> lookUp(const std::string& key, const ArchiveLookup& archive) {
@@ -37,28 +35,36 @@ bool isTempFolder(std::string_view name) {
 }
 
 bool isTempFile(std::string_view path) {
-  std::vector<std::string_view> names = pathNames(path);
-  return !names.empty() && names.front() == kTempFolder;
+  bool inTempFolder = false;
+  forEachName(path, [&](std::string_view first) {
+    inTempFolder = first == kTempFolder;
+    return false;
+  });
+  return inTempFolder;
 }
 
 std::string keyFromPath(std::string_view path) {
   std::string key;
   bool inside = false;
-  for (std::string_view name : pathNames(path)) {
+  forEachName(path, [&](std::string_view name) {
     inside = inside || isTempFolder(name);
-    if (!inside)
-      continue;
-    if (!key.empty())
-      key += '/';
-    key += name;
-  }
+    if (inside) {
+      if (!key.empty())
+        key += '/';
+      key += name;
+    }
+    return true;
+  });
   return key;
 }
 
 std::string finalPath(std::string_view path, const ArchiveLookup& archive) {
-  if (pathNames(path).empty())
+  // Without a scratch folder in the path (the root included) neither the path
+  // nor its parent has a key: the common case, answered without a lookup.
+  const std::string key = keyFromPath(path);
+  if (key.empty())
     return std::string(path);
-  if (auto redirected = lookUp(keyFromPath(path), archive))
+  if (auto redirected = lookUp(key, archive))
     return *redirected;
   const std::string parent = OVFuseUtils::parentPath(path);
   if (auto redirected = lookUp(keyFromPath(parent), archive))

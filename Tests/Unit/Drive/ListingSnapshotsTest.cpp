@@ -35,12 +35,17 @@ TEST(ListingSnapshotsTest, AnswersNamesOfAFreshListingOnly) {
 TEST(ListingSnapshotsTest, NewerListingReplacesAndForgettingDrops) {
   ManualClock clock;
   OVListingSnapshots snapshots(clock);
-  snapshots.remember("/S", {row("old")});
+  snapshots.remember("/S", {row("old", 3)});
+  // A worker still answering from a row when the next listing comes.
+  std::shared_ptr<const OVFile> held = snapshots.find("/S/old");
   snapshots.remember("/S", {row("new")});
   EXPECT_FALSE(snapshots.find("/S/old"));
   EXPECT_TRUE(snapshots.find("/S/new"));
   snapshots.forget("/S");
   EXPECT_FALSE(snapshots.find("/S/new"));
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->publicName, "old"); // the replaced listing's rows live on with it
+  EXPECT_EQ(held->fileSize, 3u);
 }
 
 TEST(ListingSnapshotsTest, KeepsAtMostTheRowBound) {
