@@ -14,6 +14,7 @@
 #include "Store/OVDatabase.h"
 #include "Store/OVFileCache.h"
 #include "Store/OVFileCacheEraser.h"
+#include "Support/QuietShell.h"
 #include "Sync/CatchUpRecords.h"
 #include "Sync/Connector/OVConnector.h"
 #include "Sync/OVMetadataStorage.h"
@@ -78,24 +79,9 @@ class SettleWatch final : public OVDownloadQueueControl {
   int settled_ = 0; // guarded by mutex_
 };
 
-class QuietShell final : public OVAuthorizationShell {
- public:
-  void loginPerformed() override {}
-  void logoutPerformed() override {}
-  void setLoginMenuTitle(const std::string&) override {}
-  void showPreferences() override {}
-  void openStatusMenu() override {}
-  bool hasUploads() override { return false; }
-};
-
 class NoAlerts final : public OVUserAlerts {
  public:
   OVAlertAnswer runModal(const OVAlert& alert) override { return {defaultAnswerIndex(alert), alert.checkboxState}; }
-};
-
-class NoBrowser final : public OVBrowser {
- public:
-  bool openURL(const std::string&) override { return false; }
 };
 
 std::unique_ptr<service::OrvexService> startService(const std::filesystem::path& folder) {
@@ -175,8 +161,8 @@ int run() {
   RunLoopMainQueue mainQueue;
   std::thread mainThread([&] { mainQueue.run(); });
   NoAlerts alerts;
-  NoBrowser browser;
-  QuietShell shell;
+  test::NoBrowser browser;
+  test::QuietShell shell;
   auto auth = std::make_unique<OVAuthorization>(
       OVAuthorizationConfig::fromBrand(brand),
       OVAuthorizationParts{settings, http, mainQueue, alerts, browser, shell, device, [] { return true; }});

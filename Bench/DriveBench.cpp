@@ -5,19 +5,13 @@
 // commands on a local folder of the same shape made in the same run, and the
 // cost of a single request through FUSE, which bounds both.
 // Needs /dev/fuse and the right to mount (root, or fusermount).
-#include "Dispatch/RunLoopMainQueue.h"
+#include "BenchDrive.h"
 #include "Drive/OVDriveContentSource.h"
 #include "Drive/OVDriveTransferStatus.h"
 #include "Drive/OVFuseCallback.h"
-#include "Drive/OVMountController.h"
-#include "Drive/OVMountListener.h"
 #include "OVLogger.h"
 #include "Store/OVDatabase.h"
-#include "Store/OVFileCache.h"
-#include "Store/OVFileCacheEraser.h"
 #include "Store/OVSqlite.h"
-#include "Sync/OVMetadataStorage.h"
-#include "Sync/ProfileRecords.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,12 +20,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -193,80 +184,33 @@ double warmMedian(const std::string& command) {
   return median(runs);
 }
 
-// Waits for the drive to come up.
-class MountWaiter final : public OVMountListener {
- public:
-  void driveDidMount() override { set(1); }
-  void driveMountDidFail(int code) override { set(code < 0 ? code : -1); }
-  void driveDidUnmount() override {}
-  int wait() {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(30), [this] { return state_ != 0; });
-    return state_;
-  }
-
- private:
-  void set(int state) {
-    {
-      std::lock_guard lock(mutex_);
-      state_ = state;
-    }
-    changed_.notify_all();
-  }
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int state_ = 0; // guarded by mutex_: 1 mounted, negative failed
-};
-
 } // namespace
 
 int main() {
-  std::string pattern = (fs::temp_directory_path() / "orvex-drive-bench-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr)
-    fail("cannot make a temporary folder");
-  const fs::path folder = pattern;
-  OVLogger::shared().initLogs(folder / "Logs");
+  BenchStore store("drive bench");
+  const fs::path& folder = store.folder;
 
   const std::vector<Node> nodes = layout();
   buildLocal(folder / "Local", nodes);
 
-  OVFileCache cache(folder / "Orvex");
-  RunLoopMainQueue mainQueue;
-  OVMetadataStorage shares(cache, mainQueue);
-  OVFileCacheEraser eraser(cache);
   {
-    OVDatabase creating(cache, shares, eraser, "bench");
+    OVDatabase creating(store.cache, store.shares, store.eraser, "bench");
     creating.load(false);
-    ManagedShare share;
-    share.ShareId = kShareId;
-    share.ShareName = "Bench";
-    ClientLoginResponse profile;
-    profile.ManagedShares = std::vector<ManagedShare>{share};
-    creating.updateShares(profile, "orvex.example");
+    creating.updateShares(profileWithShare(kShareId, "Bench"), "orvex.example");
     creating.unload();
     fillStore(creating.databasePath().string(), nodes);
   }
-  OVDatabase db(cache, shares, eraser, "bench");
+  OVDatabase db(store.cache, store.shares, store.eraser, "bench");
   db.load(false);
   const std::string shareName = db.shares().at(0)->DisplayName.value_or("Bench");
 
-  OVNoDriveDownloads downloads(cache);
+  OVNoDriveDownloads downloads(store.cache);
   OVNoDriveUploads uploads;
   OVNoDriveAccount account;
   OVNoDownloadSource content;
-  OVFuseCallback drive(db, cache, downloads, uploads, account, content, {});
-  MountWaiter waiter;
-  const std::string mountPath = (folder / "Drive").string();
-  auto controller = std::make_unique<OVMountController>(
-      drive, waiter, mainQueue, OVMountController::Config{"OrvexBench", mountPath, false, "orvex-bench"},
-      OVMountFacts::probe(), SystemLog::syslog());
-  std::thread mainThread([&] { mainQueue.run(); });
-  mainQueue.sync([&] { controller->initializeFuse(); });
-  if (waiter.wait() != 1) {
-    mainQueue.quit();
-    mainThread.join();
-    fail("the drive did not mount");
-  }
+  OVFuseCallback drive(db, store.cache, downloads, uploads, account, content, {});
+  BenchMount mount(drive, store, "OrvexBench");
+  const std::string& mountPath = mount.path();
 
   const std::string driveShare = "'" + mountPath + "/" + shareName + "'";
   const std::string local = "'" + (folder / "Local").string() + "'";
@@ -295,11 +239,8 @@ int main() {
   // The drive's own share of a `find`'s cost per file.
   std::printf("callback_us=%.2f\n", callbackDrive);
 
-  mainQueue.sync([&] { controller.reset(); });
-  mainQueue.quit();
-  mainThread.join();
+  mount.unmount();
   db.unload();
-  OVLogger::shared().flush();
-  fs::remove_all(folder);
+  store.remove();
   return commandFailed ? 1 : 0;
 }

@@ -5,12 +5,10 @@
 // the same run: curl downloading the same file from the same service (for cold
 // reads) and reading the completed cache file directly (for warm reads).
 // Needs /dev/fuse and the right to mount (root, or fusermount), and curl.
+#include "BenchDrive.h"
 #include "Dispatch/NotificationCenter.h"
-#include "Dispatch/RunLoopMainQueue.h"
 #include "Drive/OVDriveTransferStatus.h"
 #include "Drive/OVFuseCallback.h"
-#include "Drive/OVMountController.h"
-#include "Drive/OVMountListener.h"
 #include "Network/HttpClient.h"
 #include "Network/HttpClientOptions.h"
 #include "Network/OVNewAPI.h"
@@ -19,12 +17,7 @@
 #include "OrvexService.h"
 #include "Platform/BrandFile.h"
 #include "Platform/SettingsFile.h"
-#include "Platform/SystemLog.h"
 #include "Store/OVDatabase.h"
-#include "Store/OVFileCache.h"
-#include "Store/OVFileCacheEraser.h"
-#include "Sync/OVMetadataStorage.h"
-#include "Sync/ProfileRecords.h"
 #include "Transfers/OVDownloadQueue.h"
 
 #include <fcntl.h>
@@ -32,13 +25,10 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <random>
-#include <thread>
 
 namespace {
 
@@ -77,30 +67,6 @@ class FixedBearer final : public OVBearerSource {
 
  private:
   const std::string bearer_;
-};
-
-class MountWaiter final : public OVMountListener {
- public:
-  void driveDidMount() override { set(1); }
-  void driveMountDidFail(int code) override { set(code < 0 ? code : -1); }
-  void driveDidUnmount() override {}
-  int wait() {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(30), [this] { return state_ != 0; });
-    return state_;
-  }
-
- private:
-  void set(int state) {
-    {
-      std::lock_guard lock(mutex_);
-      state_ = state;
-    }
-    changed_.notify_all();
-  }
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int state_ = 0; // guarded by mutex_: 1 mounted, negative failed
 };
 
 double seconds(Steady::time_point since) {
@@ -158,11 +124,8 @@ double randomReadsPerSecond(const std::string& path) {
 } // namespace
 
 int main() {
-  std::string pattern = (fs::temp_directory_path() / "orvex-read-bench-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr)
-    fail("cannot make a temporary folder");
-  const fs::path folder = pattern;
-  OVLogger::shared().initLogs(folder / "Logs");
+  BenchStore store("read bench");
+  const fs::path& folder = store.folder;
 
   service::ServiceOptions options;
   options.config = service::ServiceConfig::fromJson(serviceConfig(), "read bench");
@@ -174,18 +137,9 @@ int main() {
     fail("no token for " + std::string(kUser));
   const std::string bearer = "Bearer " + tokens->accessToken;
 
-  OVFileCache cache(folder / "Orvex");
-  RunLoopMainQueue mainQueue;
-  OVMetadataStorage shares(cache, mainQueue);
-  OVFileCacheEraser eraser(cache);
-  OVDatabase db(cache, shares, eraser, "bench");
+  OVDatabase db(store.cache, store.shares, store.eraser, "bench");
   db.load(false);
-  ManagedShare docs;
-  docs.ShareId = "docs";
-  docs.ShareName = "Documents";
-  ClientLoginResponse profile;
-  profile.ManagedShares = std::vector<ManagedShare>{docs};
-  db.updateShares(profile, "orvex.example");
+  db.updateShares(profileWithShare("docs", "Documents"), "orvex.example");
   std::map<std::string, OVFile> files;
   auto nodes = service.state().nodes("docs");
   if (!nodes.ok())
@@ -207,30 +161,20 @@ int main() {
   OVSettings settings(brand, settingsFile);
   NotificationCenter notifications;
   FixedBearer bearerSource(bearer);
-  OVDownloadQueue queue({db, cache, http, api, bearerSource, notifications, settings});
+  OVDownloadQueue queue({db, store.cache, http, api, bearerSource, notifications, settings});
 
   OVNoDriveUploads uploads;
   OVNoDriveAccount account;
-  OVFuseCallback drive(db, cache, queue, uploads, account, queue, {});
-  MountWaiter waiter;
-  const std::string mountPath = (folder / "Drive").string();
-  auto controller = std::make_unique<OVMountController>(
-      drive, waiter, mainQueue, OVMountController::Config{"OrvexReadBench", mountPath, false, "orvex-bench"},
-      OVMountFacts::probe(), SystemLog::syslog());
-  std::thread mainThread([&] { mainQueue.run(); });
-  mainQueue.sync([&] { controller->initializeFuse(); });
-  if (waiter.wait() != 1) {
-    mainQueue.quit();
-    mainThread.join();
-    fail("the drive did not mount");
-  }
+  OVFuseCallback drive(db, store.cache, queue, uploads, account, queue, {});
+  BenchMount mount(drive, store, "OrvexReadBench");
+  const std::string& mountPath = mount.path();
 
   const std::string sequential = mountPath + "/" + shareName + "/sequential.bin";
   const double curlRate =
       rateOf(curlCommand(api, files.at("sequential.bin"), *share, bearer, service, folder / "curl.bin"), kFileSize);
   fs::remove(folder / "curl.bin");
   const double coldRate = sequentialRate(sequential);
-  const auto cached = cache.pathForFileCache(files.at("sequential.bin"));
+  const auto cached = store.cache.pathForFileCache(files.at("sequential.bin"));
   if (!cached || !fs::exists(*cached))
     fail("the cold read did not leave the file complete in the cache");
   const double localRate = sequentialRate(cached->string());
@@ -246,11 +190,8 @@ int main() {
   std::printf("warm_vs_local_ratio=%.2f\n", warmRate / localRate);
   std::printf("random_4k_reads_per_s=%.1f\n", randomRate);
 
-  mainQueue.sync([&] { controller.reset(); });
-  mainQueue.quit();
-  mainThread.join();
+  mount.unmount();
   db.unload();
-  OVLogger::shared().flush();
-  fs::remove_all(folder);
+  store.remove();
   return 0;
 }

@@ -3,18 +3,14 @@
 // content, random ranges, the request log for reads the cache answers, and a
 // stalled server.
 #include "Drive/Support/DriveHarness.h"
-#include "Network/HttpClient.h"
-#include "Network/HttpClientOptions.h"
-#include "Network/OVNewAPI.h"
-#include "OrvexService.h"
 #include "Platform/BrandFile.h"
+#include "Support/ServiceHarness.h"
 #include "Transfers/OVDownloadQueue.h"
 #include "Unit/Transfers/TransfersHarness.h"
 
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,40 +23,18 @@ namespace {
 
 constexpr const char* kDownloads = "/api/shares/docs/files/";
 
-nlohmann::json serviceConfig() {
-  return nlohmann::json::parse(R"({
-    "Domains": ["orvex.example"],
-    "Users": [{"Email": "alice@orvex.example", "Password": "pw", "PrimaryDomain": "orvex.example"}],
-    "Shares": [{"ShareId": "docs", "Name": "Documents", "Domain": "orvex.example", "AclType": 2}],
-    "Files": [
-      {"Share": "docs", "Path": "tiny.txt", "Text": "hello"},
-      {"Share": "docs", "Path": "mid.bin", "Size": 3000000, "Seed": 3},
-      {"Share": "docs", "Path": "big.bin", "Size": 52428800, "Seed": 14}
-    ]
-  })");
-}
-
 class ServiceReadTest : public ::testing::Test {
  protected:
   ServiceReadTest() : harness(DriveHarness::servedBy(relay)) {}
 
   void SetUp() override {
-    service::ServiceOptions serviceOptions;
-    serviceOptions.config = service::ServiceConfig::fromJson(serviceConfig(), "drive read test");
-    serviceOptions.certDir = harness.store.folder.path() / "tls";
-    service = std::make_unique<service::OrvexService>(std::move(serviceOptions), serviceClock);
-    service->start();
-    adminPort = service->startAdmin(0);
-    const auto brand = BrandFile::fromJson(service->brandSnippet(), harness.store.folder.path() / "brand.json");
-    XdgEnvironment noProxy{[](const std::string&) { return std::optional<std::string>(); },
-                           [] { return std::optional<std::string>(); }};
-    http = std::make_unique<HttpClient>(HttpClientOptions::forDeployment(brand.deployment, noProxy));
-    api = std::make_unique<OVNewAPI>(brand.deployment);
+    server = std::make_unique<ServiceHarness>(documentsConfig(), "drive read test", harness.store.folder.path(),
+                                              serviceClock);
 
     ManagedShare docs = DriveHarness::share("docs", "Documents");
     docs.GateWayUrl = "orvex.example";
     harness.addShare(docs);
-    auto nodes = service->state().nodes("docs");
+    auto nodes = server->service().state().nodes("docs");
     ASSERT_TRUE(nodes.ok());
     for (const auto& node : *nodes) {
       OVFile row(node);
@@ -68,8 +42,8 @@ class ServiceReadTest : public ::testing::Test {
       files.emplace(row.publicName, row);
     }
     const auto token = admin("POST", "/tokens", {{"User", "alice@orvex.example"}});
-    ASSERT_EQ(token.first, 200) << token.second;
-    bearer.setBearer("Bearer " + nlohmann::json::parse(token.second).at("access_token").get<std::string>());
+    ASSERT_EQ(token.status, 200) << token.body;
+    bearer.setBearer("Bearer " + token.json().at("access_token").get<std::string>());
     makeQueue(std::chrono::seconds(20));
     ASSERT_TRUE(harness.mount());
   }
@@ -77,8 +51,7 @@ class ServiceReadTest : public ::testing::Test {
   void TearDown() override {
     relay.setTarget(nullptr);
     queue.reset();
-    http.reset(); // kept-alive connections would hold the service's workers
-    service.reset();
+    server.reset();
   }
 
   void makeQueue(std::chrono::milliseconds chunkWait) {
@@ -92,38 +65,27 @@ class ServiceReadTest : public ::testing::Test {
     }
     OVDownloadQueueTimings timings;
     timings.chunkWait = chunkWait;
-    queue =
-        std::make_unique<OVDownloadQueue>(OVDownloadQueueParts{harness.db(), harness.store.fileCache, *http, *api,
-                                                               bearer, notifications, *settings, harness.store.clock},
-                                          timings);
+    queue = std::make_unique<OVDownloadQueue>(
+        OVDownloadQueueParts{harness.db(), harness.store.fileCache, server->http(), server->api(), bearer,
+                             notifications, *settings, harness.store.clock},
+        timings);
     relay.setTarget(queue.get());
   }
 
-  std::pair<int, std::string> admin(const std::string& method, const std::string& path,
-                                    const nlohmann::json& body = nullptr) {
-    httplib::Client client("127.0.0.1", adminPort);
-    client.set_read_timeout(std::chrono::seconds(60));
-    httplib::Request request;
-    request.method = method;
-    request.path = path;
-    if (!body.is_null()) {
-      request.body = body.dump();
-      request.set_header("Content-Type", "application/json");
-    }
-    auto result = client.send(request);
-    return result ? std::pair(result->status, result->body) : std::pair(0, std::string());
+  AdminReply admin(const std::string& method, const std::string& path, const nlohmann::json& body = nullptr) {
+    return server->admin(method, path, body);
   }
 
   std::string content(const std::string& name) {
     const auto reply = admin("GET", "/shares/docs/nodes/" + files.at(name).internalName + "/content");
-    EXPECT_EQ(reply.first, 200) << reply.second;
-    return reply.second;
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    return reply.body;
   }
 
   // Download requests the service received after request number `after`.
   int downloadsAfter(std::int64_t after, std::int64_t* last = nullptr) {
     int count = 0;
-    for (const auto& entry : nlohmann::json::parse(admin("GET", fmt::format("/requests?after={}", after)).second)) {
+    for (const auto& entry : nlohmann::json::parse(admin("GET", fmt::format("/requests?after={}", after)).body)) {
       if (last != nullptr)
         *last = std::max(*last, entry.value("Sequence", std::int64_t{0}));
       if (entry.value("Method", std::string()) == "GET" && entry.value("Path", std::string()).starts_with(kDownloads))
@@ -135,10 +97,7 @@ class ServiceReadTest : public ::testing::Test {
   ContentRelay relay; // first: the drive asks it until the harness is gone
   DriveHarness harness;
   ManualClock serviceClock;
-  std::unique_ptr<service::OrvexService> service;
-  std::uint16_t adminPort = 0;
-  std::unique_ptr<HttpClient> http;
-  std::unique_ptr<OVNewAPI> api;
+  std::unique_ptr<ServiceHarness> server;
   std::unique_ptr<SettingsFile> settingsFile;
   std::unique_ptr<OVSettings> settings;
   NotificationCenter notifications;
@@ -189,8 +148,8 @@ TEST_F(ServiceReadTest, AStalledServerFailsTheReadAfterTheWaitAndALaterReadSucce
   const auto stall =
       admin("POST", "/faults",
             {{"Method", "GET"}, {"Path", kDownloads + files.at("mid.bin").uploadName}, {"Stall", true}, {"Times", 1}});
-  ASSERT_EQ(stall.first, 201) << stall.second;
-  const auto id = nlohmann::json::parse(stall.second).value("Id", std::int64_t{0});
+  ASSERT_EQ(stall.status, 201) << stall.body;
+  const auto id = stall.json().value("Id", std::int64_t{0});
 
   int error = 0;
   const auto started = std::chrono::steady_clock::now();
@@ -199,7 +158,7 @@ TEST_F(ServiceReadTest, AStalledServerFailsTheReadAfterTheWaitAndALaterReadSucce
   // The kernel may ask again once for the same page; each ask waits once.
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(7));
 
-  ASSERT_EQ(admin("DELETE", fmt::format("/faults/{}", id)).first, 200);
+  ASSERT_EQ(admin("DELETE", fmt::format("/faults/{}", id)).status, 200);
   EXPECT_EQ(harness.readRange("/Documents/mid.bin", 0, 4096, &error), content("mid.bin").substr(0, 4096));
   EXPECT_EQ(error, 0);
 }

@@ -1,9 +1,7 @@
 #include "ConnectorFixture.h"
 
-#include "Network/HttpClientOptions.h"
 #include "OVLogger.h"
-
-#include <httplib.h>
+#include "Support/QuietShell.h"
 
 #include <future>
 
@@ -16,21 +14,6 @@ constexpr std::chrono::seconds kWait{90};
 // Conditions that no fake reports (a counter of the connector) are looked at again this often.
 constexpr std::chrono::milliseconds kRecheck{10};
 constexpr const char* kUser = "alice@orvex.example";
-
-class NoBrowser final : public OVBrowser {
- public:
-  bool openURL(const std::string&) override { return false; }
-};
-
-class QuietShell final : public OVAuthorizationShell {
- public:
-  void loginPerformed() override {}
-  void logoutPerformed() override {}
-  void setLoginMenuTitle(const std::string&) override {}
-  void showPreferences() override {}
-  void openStatusMenu() override {}
-  bool hasUploads() override { return false; }
-};
 
 } // namespace
 
@@ -125,18 +108,11 @@ nlohmann::json ConnectorFixture::serviceConfig() const {
 }
 
 void ConnectorFixture::SetUp() {
-  service::ServiceOptions options;
-  options.config = service::ServiceConfig::fromJson(serviceConfig(), "connector test");
-  options.certDir = folder / "tls";
-  service = std::make_unique<service::OrvexService>(std::move(options), clock);
-  const std::uint16_t port = service->start();
-  adminPort = service->startAdmin(0);
+  server = std::make_unique<ServiceHarness>(serviceConfig(), "connector test", folder.path(), clock, kWait);
+  service = &server->service();
+  const std::uint16_t port = server->port();
   browserClient = std::make_unique<ServiceClient>(port, service->tls().caCertificatePem);
 
-  brand = BrandFile::fromJson(service->brandSnippet(), folder / "brand.json");
-  XdgEnvironment noProxy{[](const std::string&) { return std::optional<std::string>(); },
-                         [] { return std::optional<std::string>(); }};
-  http = std::make_unique<HttpClient>(HttpClientOptions::forDeployment(brand.deployment, noProxy));
   settings = std::make_unique<SettingsFile>(folder / "settings.json", SettingsSchema{}, clock);
   device = std::make_unique<OVDeviceIdentity>(
       DeviceIdSetting{[] { return std::optional<std::string>("DEV-1"); }, [](const std::string&) {}});
@@ -144,19 +120,18 @@ void ConnectorFixture::SetUp() {
   mainThread = std::thread([this] { mainQueue->run(); });
   browser = std::make_unique<NoBrowser>();
   shell = std::make_unique<QuietShell>();
-  auth = std::make_unique<OVAuthorization>(OVAuthorizationConfig::fromBrand(brand),
-                                           OVAuthorizationParts{*settings, *http, *mainQueue, alerts, *browser, *shell,
-                                                                *device, [] { return true; }, clock});
+  auth = std::make_unique<OVAuthorization>(OVAuthorizationConfig::fromBrand(server->brand()),
+                                           OVAuthorizationParts{*settings, server->http(), *mainQueue, alerts, *browser,
+                                                                *shell, *device, [] { return true; }, clock});
 
   cache = std::make_unique<OVFileCache>(folder / "Orvex", clock);
   store = std::make_unique<OVMetadataStorage>(*cache, *mainQueue, clock);
   eraser = std::make_unique<OVFileCacheEraser>(*cache);
   db = std::make_unique<OVDatabase>(*cache, *store, *eraser, "1.0.0", clock);
   db->load(false);
-  api = std::make_unique<OVNewAPI>(brand.deployment);
   network = std::make_unique<OVNetworkStatus>(std::make_unique<OVInternetProbe>(ProbeTarget{"127.0.0.1", port}, clock));
 
-  OVConnectorParts parts{*http, *api, *auth, *db, *mainQueue, *device, *network};
+  OVConnectorParts parts{server->http(), server->api(), *auth, *db, *mainQueue, *device, *network};
   parts.downloads = &downloads;
   parts.shareList = &shareList;
   parts.realTimeChannels = [this](const std::string& domain) {
@@ -180,24 +155,10 @@ void ConnectorFixture::TearDown() {
   db.reset();
   store.reset();
   network.reset();
-  // Kept-alive connections would hold the server's workers until they time out.
-  http.reset();
+  // Kept-alive connections would hold the service's workers until they time out.
   browserClient.reset();
-  service.reset();
-}
-
-AdminReply ConnectorFixture::admin(const std::string& method, const std::string& path, const nlohmann::json& body) {
-  httplib::Client client("127.0.0.1", adminPort);
-  client.set_read_timeout(kWait);
-  httplib::Request request;
-  request.method = method;
-  request.path = path;
-  if (!body.is_null()) {
-    request.body = body.dump();
-    request.set_header("Content-Type", "application/json");
-  }
-  httplib::Result result = client.send(request);
-  return result ? AdminReply{result->status, result->body} : AdminReply{};
+  service = nullptr;
+  server.reset();
 }
 
 std::int64_t ConnectorFixture::addFault(const nlohmann::json& rule) {

@@ -6,12 +6,12 @@
 #pragma once
 
 #include "Dispatch/RunLoopMainQueue.h"
-#include "OrvexService.h"
 #include "Store/OVDatabase.h"
 #include "Store/OVFileCache.h"
 #include "Store/OVFileCacheEraser.h"
 #include "Support/FakeUserAlerts.h"
 #include "Support/ServiceClient.h"
+#include "Support/ServiceHarness.h"
 #include "Support/TempDir.h"
 #include "Sync/Connector/OVConnector.h"
 #include "Sync/OVMetadataStorage.h"
@@ -97,12 +97,6 @@ class LogLines {
   std::vector<std::string> lines_; // guarded by mutex_
 };
 
-struct AdminReply {
-  int status = 0;
-  std::string body;
-  nlohmann::json json() const { return nlohmann::json::parse(body, nullptr, false); }
-};
-
 // A reply the service gives instead of its own, and the log line it must cause.
 struct FaultCase {
   nlohmann::json fault;
@@ -118,7 +112,9 @@ class ConnectorFixture : public ::testing::Test {
   virtual nlohmann::json serviceConfig() const;
 
   // ---- The service
-  AdminReply admin(const std::string& method, const std::string& path, const nlohmann::json& body = nullptr);
+  AdminReply admin(const std::string& method, const std::string& path, const nlohmann::json& body = nullptr) {
+    return server->admin(method, path, body);
+  }
   std::int64_t addFault(const nlohmann::json& rule);
   void waitForFault(std::int64_t id, const std::string& query);
   // Removes every fault rule, then answers requests on `path` as `rule` says.
@@ -148,10 +144,8 @@ class ConnectorFixture : public ::testing::Test {
   LogLines log{signal};
   TempDir folder;
   ManualClock clock;
-  std::unique_ptr<service::OrvexService> service;
-  std::uint16_t adminPort = 0;
-  BrandFile brand;
-  std::unique_ptr<HttpClient> http;
+  std::unique_ptr<ServiceHarness> server;
+  service::OrvexService* service = nullptr; // the server's, for tests that seed its state directly
   std::unique_ptr<SettingsFile> settings;
   std::unique_ptr<OVDeviceIdentity> device;
   std::unique_ptr<RunLoopMainQueue> mainQueue;
@@ -164,7 +158,6 @@ class ConnectorFixture : public ::testing::Test {
   std::unique_ptr<OVMetadataStorage> store;
   std::unique_ptr<OVFileCacheEraser> eraser;
   std::unique_ptr<OVDatabase> db;
-  std::unique_ptr<OVNewAPI> api;
   std::unique_ptr<OVNetworkStatus> network;
   RecordingDownloads downloads{signal};
   RecordingShareList shareList{signal};

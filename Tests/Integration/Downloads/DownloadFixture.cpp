@@ -1,11 +1,7 @@
 #include "DownloadFixture.h"
 
-#include "Network/HttpClientOptions.h"
-#include "Platform/BrandFile.h"
 #include "Store/OVFileCache.h"
 #include "Support/TempDir.h"
-
-#include <httplib.h>
 
 #include <filesystem>
 
@@ -15,15 +11,10 @@ namespace {
 
 constexpr const char* kUser = "alice@orvex.example";
 
+// Besides the three files of the shared configuration: a folder of six files
+// for downloads side by side, and a tree to take offline.
 nlohmann::json serviceConfig() {
-  return nlohmann::json::parse(R"({
-    "Domains": ["orvex.example"],
-    "Users": [{"Email": "alice@orvex.example", "Password": "pw", "PrimaryDomain": "orvex.example"}],
-    "Shares": [{"ShareId": "docs", "Name": "Documents", "Domain": "orvex.example", "AclType": 2}],
-    "Files": [
-      {"Share": "docs", "Path": "tiny.txt", "Text": "hello"},
-      {"Share": "docs", "Path": "mid.bin", "Size": 3000000, "Seed": 3},
-      {"Share": "docs", "Path": "big.bin", "Size": 52428800, "Seed": 14},
+  return documentsConfig(nlohmann::json::parse(R"([
       {"Share": "docs", "Path": "Six/s1.bin", "Size": 600000, "Seed": 21},
       {"Share": "docs", "Path": "Six/s2.bin", "Size": 600000, "Seed": 22},
       {"Share": "docs", "Path": "Six/s3.bin", "Size": 600000, "Seed": 23},
@@ -33,27 +24,15 @@ nlohmann::json serviceConfig() {
       {"Share": "docs", "Path": "Offline/o1.bin", "Size": 3000000, "Seed": 31},
       {"Share": "docs", "Path": "Offline/Inner/o2.bin", "Size": 2500000, "Seed": 32},
       {"Share": "docs", "Path": "Offline/Inner/o3.bin", "Size": 2000000, "Seed": 33}
-    ]
-  })");
+  ])"));
 }
 
 } // namespace
 
 void DownloadFixture::SetUp() {
-  service::ServiceOptions options;
-  options.config = service::ServiceConfig::fromJson(serviceConfig(), "download test");
-  options.certDir = h.database.folder.path() / "tls";
-  service = std::make_unique<service::OrvexService>(std::move(options), serviceClock);
-  service->start();
-  adminPort = service->startAdmin(0);
+  server = std::make_unique<ServiceHarness>(serviceConfig(), "download test", h.database.folder.path(), serviceClock);
 
-  const auto brand = BrandFile::fromJson(service->brandSnippet(), h.database.folder.path() / "brand.json");
-  XdgEnvironment noProxy{[](const std::string&) { return std::optional<std::string>(); },
-                         [] { return std::optional<std::string>(); }};
-  http = std::make_unique<HttpClient>(HttpClientOptions::forDeployment(brand.deployment, noProxy));
-  api = std::make_unique<OVNewAPI>(brand.deployment);
-
-  auto nodes = service->state().nodes("docs");
+  auto nodes = server->service().state().nodes("docs");
   ASSERT_TRUE(nodes.ok());
   for (const auto& node : *nodes) {
     OVFile row(node);
@@ -68,35 +47,17 @@ void DownloadFixture::SetUp() {
 
 void DownloadFixture::TearDown() {
   queue.reset();
-  // Kept-alive connections would hold the server's workers until they time out.
-  http.reset();
-  service.reset();
+  server.reset();
 }
 
 void DownloadFixture::makeQueue(std::chrono::milliseconds chunkWait) {
   queue.reset();
   OVDownloadQueueTimings timings;
   timings.chunkWait = chunkWait;
-  queue = std::make_unique<OVDownloadQueue>(OVDownloadQueueParts{h.db(), h.database.fileCache, *http, *api, h.bearer,
-                                                                 h.notifications, *h.settings, h.database.clock},
-                                            timings);
-}
-
-AdminReply DownloadFixture::admin(const std::string& method, const std::string& path, const nlohmann::json& body) {
-  httplib::Client client("127.0.0.1", adminPort);
-  client.set_read_timeout(std::chrono::seconds(60));
-  httplib::Request request;
-  request.method = method;
-  request.path = path;
-  if (!body.is_null()) {
-    request.body = body.dump();
-    request.set_header("Content-Type", "application/json");
-  }
-  auto result = client.send(request);
-  if (!result) {
-    return {};
-  }
-  return {result->status, result->body};
+  queue = std::make_unique<OVDownloadQueue>(
+      OVDownloadQueueParts{h.db(), h.database.fileCache, server->http(), server->api(), h.bearer, h.notifications,
+                           *h.settings, h.database.clock},
+      timings);
 }
 
 std::int64_t DownloadFixture::addFault(nlohmann::json rule, const OVFile* target) {

@@ -3,10 +3,8 @@
 // the request log and fault rules. The store's rows are the service's nodes.
 #pragma once
 
-#include "Network/HttpClient.h"
-#include "Network/OVNewAPI.h"
-#include "OrvexService.h"
 #include "Support/LogCapture.h"
+#include "Support/ServiceHarness.h"
 #include "Transfers/OVDownloadQueue.h"
 #include "Unit/Transfers/TransfersHarness.h"
 
@@ -24,12 +22,6 @@
 
 namespace orvex::test {
 
-struct AdminReply {
-  int status = 0; // 0: no reply
-  std::string body;
-  nlohmann::json json() const { return nlohmann::json::parse(body, nullptr, false); }
-};
-
 class DownloadFixture : public ::testing::Test {
  protected:
   // A fault rule's path pattern covering every download of share docs.
@@ -41,7 +33,9 @@ class DownloadFixture : public ::testing::Test {
   // (Re)creates the queue with a reader's wait of `chunkWait`.
   void makeQueue(std::chrono::milliseconds chunkWait);
 
-  AdminReply admin(const std::string& method, const std::string& path, const nlohmann::json& body = nullptr);
+  AdminReply admin(const std::string& method, const std::string& path, const nlohmann::json& body = nullptr) {
+    return server->admin(method, path, body);
+  }
   // Adds a fault rule for the downloads of `file` (every download without one); answers its id.
   std::int64_t addFault(nlohmann::json rule, const OVFile* file = nullptr);
   // Waits on the service until the rule holds `held` requests and has acted on `hits`; false on time-out.
@@ -63,11 +57,8 @@ class DownloadFixture : public ::testing::Test {
 
   LogCapture log;
   ManualClock serviceClock;
-  std::unique_ptr<service::OrvexService> service;
-  std::uint16_t adminPort = 0;
   TransfersHarness h;
-  std::unique_ptr<HttpClient> http;
-  std::unique_ptr<OVNewAPI> api;
+  std::unique_ptr<ServiceHarness> server;
   std::unique_ptr<OVDownloadQueue> queue;
 
  private:
