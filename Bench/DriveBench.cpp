@@ -5,6 +5,7 @@
 // commands on a local folder of the same shape made in the same run, and the
 // cost of a single request through FUSE, which bounds both.
 // Needs /dev/fuse and the right to mount (root, or fusermount).
+#include "BareFuse.h"
 #include "BenchDrive.h"
 #include "Drive/OVDriveContentSource.h"
 #include "Drive/OVDriveTransferStatus.h"
@@ -184,6 +185,25 @@ double warmMedian(const std::string& command) {
   return median(runs);
 }
 
+// The commands of the drive, timed the same way on a FUSE file system that
+// answers without any work: a folder as big as the big one and one holding as
+// many files as the tree.
+struct BareTimes {
+  double lsWarm;
+  double find;
+};
+BareTimes timeOnBareFuse(const fs::path& mountPath) {
+  fs::create_directories(mountPath);
+  BareFuse bare(mountPath, {{"big", kBigFolder}, {"tree", kTotalFiles - kBigFolder}});
+  if (!bare.mounted())
+    fail("cannot mount the bare FUSE file system at " + mountPath.string());
+  const std::string path = "'" + mountPath.string() + "'";
+  BareTimes times{};
+  times.find = timeCommand("find " + path + "/tree -printf '%s\\n'");
+  times.lsWarm = warmMedian("ls -l " + path + "/big");
+  return times;
+}
+
 } // namespace
 
 int main() {
@@ -219,6 +239,7 @@ int main() {
   const double lsLocal = warmMedian("ls -l " + local + "/big");
   const double findDrive = timeCommand("find " + driveShare + "/tree -printf '%s\\n'");
   const double findLocal = warmMedian("find " + local + "/tree -printf '%s\\n'");
+  const BareTimes bare = timeOnBareFuse(folder / "Bare");
   const double requestDrive = requestMicros(mountPath);
   const double requestLocal = requestMicros((folder / "Local").string());
   const double callbackDrive = callbackMicros(drive, "/" + shareName, nodes);
@@ -232,6 +253,12 @@ int main() {
   std::printf("ls_vs_local_ratio=%.2f\n", lsWarm / lsLocal);
   std::printf("ls_cold_vs_local_ratio=%.2f\n", lsCold / lsLocal);
   std::printf("find_vs_local_ratio=%.2f\n", findDrive / findLocal);
+  // The same commands on a FUSE file system that only answers: what FUSE
+  // itself costs here, and how far above that the drive is.
+  std::printf("ls_10k_bare_fuse_ms=%.1f\n", bare.lsWarm);
+  std::printf("find_bare_fuse_s=%.3f\n", bare.find / 1000);
+  std::printf("ls_vs_bare_fuse_ratio=%.2f\n", lsWarm / bare.lsWarm);
+  std::printf("find_vs_bare_fuse_ratio=%.2f\n", findDrive / bare.find);
   // `ls -l` costs three requests per entry (the entry and two attributes no
   // kernel caches), `find` one: these bound what the ratios above can reach.
   std::printf("request_us=%.1f\n", requestDrive);
