@@ -24,6 +24,7 @@
 #include "Store/OVFinderRefresher.h"
 #include "Sync/Login/OVAuthorization.h"
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
@@ -102,9 +103,16 @@ class OVApplicationDelegate final : public OVAuthorizationShell,
   // The Quit action: asks applicationShouldTerminate and ends the main loop when allowed.
   void terminate();
   TerminateReply applicationShouldTerminate();
-  // SIGTERM, SIGINT, SIGHUP, delivered on the main thread. A SIGINT while the
-  // exit already waits for the store unmounts and ends the process at once.
+  // SIGTERM, SIGINT, SIGHUP, delivered on the main thread.
   void handleSignal(int signal);
+  // Any thread: true once an allowed termination has begun.
+  bool isTerminating() const { return terminating_.load(std::memory_order_acquire); }
+  // On the signal watcher's thread, for a SIGINT that comes while the exit
+  // is under way: the main thread may be waiting for the store (a merge
+  // blocks the shutdown), so the drive is detached and the process ends from
+  // here. The store's transactions keep it consistent; an unfinished merge
+  // is simply fetched again at the next start.
+  [[noreturn]] void forceExit();
   bool checkIfExitAllowed();
   void setCleanShutdown();
 
@@ -209,6 +217,10 @@ class OVApplicationDelegate final : public OVAuthorizationShell,
   bool observing_ = true; // cleared when termination begins
   bool waitingForTermination_ = false;
   bool quitting_ = false;
+  // Written on the main thread before terminating_ is set, then constant:
+  // what forceExit detaches, empty when the drive was not mounted.
+  std::string forcedUnmountPath_;
+  std::atomic<bool> terminating_{false};
   int exitStatus_ = 0; // what an allowed termination ends the process with
 
   std::mutex refreshLock_; // serialises the file-manager refresh work

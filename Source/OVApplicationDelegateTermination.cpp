@@ -1,3 +1,4 @@
+#include "Drive/OVFuseMount.h"
 #include "Drive/OVMountController.h"
 #include "OVApplicationDelegate.h"
 #include "OVLogger.h"
@@ -9,6 +10,7 @@
 #include <string.h>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 
 namespace orvex {
 
@@ -29,14 +31,19 @@ void OVApplicationDelegate::terminate() {
 
 void OVApplicationDelegate::handleSignal(int signal) {
   OVLog(kLogMain, "Received signal {} ({}).", signal, sigabbrev_np(signal));
-  if (waitingForTermination_ && signal == SIGINT) {
-    // The user insists: the drive goes, whatever the store still waits for.
-    OVLog(kLogMain, "Terminating application : forced while shutdown is blocked.");
-    stopFuse();
-    quit(kExitForced);
-    return;
-  }
   terminate();
+}
+
+void OVApplicationDelegate::forceExit() {
+  // The user insists: the drive goes, whatever the store still waits for.
+  OVLog(kLogMain, "Terminating application : forced while shutdown is blocked.");
+  if (!forcedUnmountPath_.empty()) {
+    // Lazily: FUSE's threads may be answering requests; they end with us.
+    if (const int error = unmountDrive(forcedUnmountPath_, true))
+      OVLog(kLogMain, "Failed to unmount drive : error {}", error);
+  }
+  OVLogger::shared().flush();
+  std::_Exit(kExitForced);
 }
 
 OVApplicationDelegate::TerminateReply OVApplicationDelegate::applicationShouldTerminate() {
@@ -50,6 +57,9 @@ OVApplicationDelegate::TerminateReply OVApplicationDelegate::applicationShouldTe
     OVLog(kLogMain, "Terminating application : canceled, no exit allowed.");
     return TerminateReply::Cancel;
   }
+  if (mount_->fuseInitialized())
+    forcedUnmountPath_ = mountPath();
+  terminating_.store(true, std::memory_order_release);
   database_->beginTermination();
   if (mount_->fuseInitialized())
     stopFuse();

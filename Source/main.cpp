@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -96,8 +97,12 @@ int runApplication(const BrandFile& brand, bool headless, const char* argv0) {
   OVBrowser& browser = headless ? static_cast<OVBrowser&>(printingBrowser) : xdgBrowser;
   {
     OVApplicationDelegate delegate(brand, mainQueue, alerts, browser, notices, std::move(options));
-    OVSignalWatcher signals(
-        [&](int signal) { mainQueue.async([&delegate, signal] { delegate.handleSignal(signal); }); });
+    OVSignalWatcher signals([&](int signal) {
+      // A second Ctrl-C must work even while the main thread waits.
+      if (signal == SIGINT && delegate.isTerminating())
+        delegate.forceExit();
+      mainQueue.async([&delegate, signal] { delegate.handleSignal(signal); });
+    });
     delegate.init();
     delegate.applicationWillFinishLaunching();
     mainQueue.async([&delegate] { delegate.applicationDidFinishLaunching(); });

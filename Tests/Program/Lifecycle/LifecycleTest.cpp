@@ -1,6 +1,8 @@
 // The program as a user runs it: headless, against orvex-service.
 #include "ProgramFixture.h"
 
+#include <sqlite3.h>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -120,6 +122,25 @@ TEST_F(LifecycleTest, RestartAfterSigkillRecoversWithPendingChangesKept) {
   EXPECT_EQ(stop(program), 0);
   EXPECT_FALSE(mounted());
   EXPECT_EQ(storedStatus("Notes.txt"), 1) << "the new file is no longer waiting for its upload";
+}
+
+TEST_F(LifecycleTest, ASecondInterruptEndsAnExitThatWaitsForTheStore) {
+  Program program = start();
+  login(program);
+  // Another program holds the store: the exit waits for it (up to the
+  // store's busy timeout of a few seconds) with the drive already going.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((dataFolder / "files.db").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+  ::kill(program.pid, SIGINT);
+  ASSERT_TRUE(eventually([&] { return contains(mainLog(), "applicationShouldTerminate"); })) << mainLog();
+  ::kill(program.pid, SIGINT);
+  EXPECT_EQ(waitForExit(program), 4) << mainLog();
+  sqlite3_close(other);
+  EXPECT_TRUE(contains(mainLog(), "Terminating application : forced while shutdown is blocked."));
+  EXPECT_FALSE(contains(mainLog(), "Recording clean shutdown."));
+  EXPECT_FALSE(mounted());
 }
 
 TEST_F(LifecycleTest, ARegularFileAtTheMountPathEndsTheProgram) {
