@@ -40,8 +40,9 @@ void OVApplicationDelegate::showPreferences() {
 
 void OVApplicationDelegate::openStatusMenu() {
   // After a logout the login is offered again right away: there is no menu
-  // to offer it in.
-  if (isFinishedInitialization_ && !quitting_)
+  // to offer it in. One already on offer stays valid: a second address would
+  // make the first fail.
+  if (isFinishedInitialization_ && !quitting_ && !auth_->isLoginInFlight())
     askForLogin();
 }
 

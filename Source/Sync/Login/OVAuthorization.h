@@ -108,6 +108,8 @@ class OVAuthorization {
   void changeAuthState(std::optional<OIDCAuthState> state);
 
   void performAuth();
+  // Main thread: a login is being prepared or waits for the browser's redirect.
+  bool isLoginInFlight() const { return loginStarting_ || pending_.has_value(); }
   void logoutFromAuth(bool silent);
   void authLoginButtonClicked();
   // The browser's redirect, handed over by `orvex --open-url`.
@@ -137,7 +139,8 @@ class OVAuthorization {
   void finishLogin(const OIDCAuthorizationRequest& request, const OIDCTokenResult& result);
   bool idTokenFits(const OIDCAuthorizationRequest& request, const std::string& idToken) const;
   bool confirmLogout();
-  void finishLogout(const WireResult<OIDCConfiguration>& configuration, const std::string& authorizationState);
+  void finishLogout(const WireResult<OIDCConfiguration>& configuration, const std::string& authorizationState,
+                    std::uint64_t loginsAtLogout);
   void showNoInternet();
   void refreshLoginMenuTitle();
   // On authQueue_: the provider's endpoints, fetched again when `fresh` or not yet known.
@@ -160,6 +163,8 @@ class OVAuthorization {
   std::vector<TokenCompletion> waiters_;       // guarded by mutex_
 
   std::optional<OIDCAuthorizationRequest> pending_; // main thread: the login in the browser
+  bool loginStarting_ = false;                      // main thread: performAuth waits for discovery
+  std::uint64_t loginsStarted_ = 0;                 // main thread: counts performAuth calls that went ahead
   std::string lastAuthorizationState_;              // main thread: sent with the end-session request
   std::optional<OIDCConfiguration> discovered_;     // authQueue_ only
 

@@ -39,11 +39,14 @@ void OVAuthorization::performAuth() {
     showNoInternet();
     return;
   }
+  loginStarting_ = true;
+  ++loginsStarted_;
   onAuthQueue([this] { return discover(true); },
               [this](const WireResult<OIDCConfiguration>& configuration) { startLogin(configuration); });
 }
 
 void OVAuthorization::startLogin(const WireResult<OIDCConfiguration>& configuration) {
+  loginStarting_ = false;
   if (!configuration) {
     OVLog(kLogMain, "<AUTH> Error retrieving discovery document: {}", configuration.error());
     return;
@@ -144,8 +147,8 @@ void OVAuthorization::logoutFromAuth(bool silent) {
     return;
   std::string authorizationState = lastAuthorizationState_;
   onAuthQueue([this] { return discover(true); },
-              [this, authorizationState](const WireResult<OIDCConfiguration>& configuration) {
-                finishLogout(configuration, authorizationState);
+              [this, authorizationState, logins = loginsStarted_](const WireResult<OIDCConfiguration>& configuration) {
+                finishLogout(configuration, authorizationState, logins);
               });
 }
 
@@ -167,7 +170,7 @@ bool OVAuthorization::confirmLogout() {
 }
 
 void OVAuthorization::finishLogout(const WireResult<OIDCConfiguration>& configuration,
-                                   const std::string& authorizationState) {
+                                   const std::string& authorizationState, std::uint64_t loginsAtLogout) {
   if (!configuration) {
     OVLog(kLogMain, "<AUTH> Logout stopped, no discovery document: {}", configuration.error());
     return;
@@ -181,7 +184,10 @@ void OVAuthorization::finishLogout(const WireResult<OIDCConfiguration>& configur
     OVLog(kLogMain, "<AUTH> Logout stopped: cannot open the logout page in a browser");
     return;
   }
-  pending_.reset();
+  // A login asked for after this logout (the first start discards the saved
+  // login while the new one is already offered) is not the one logged out.
+  if (loginsStarted_ == loginsAtLogout)
+    pending_.reset();
   changeAuthState(std::nullopt);
   parts_.shell.logoutPerformed();
   parts_.shell.openStatusMenu();

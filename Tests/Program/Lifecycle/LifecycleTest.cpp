@@ -99,10 +99,17 @@ TEST_F(LifecycleTest, FirstRunMarkerDiscardsASavedLogin) {
 
   program = start();
   ASSERT_TRUE(asksForLogin(program)) << outputOf(program);
+  // The discarded login is ended at the provider...
+  ASSERT_TRUE(eventually([&] { return contains(outputOf(program), "/oauth2/logout?"); })) << outputOf(program);
   EXPECT_FALSE(std::filesystem::exists(firstRunMarker));
   EXPECT_FALSE(mounted());
+  nlohmann::json discarded = settings().value("authState", nlohmann::json::object());
+  EXPECT_TRUE(discarded.empty()) << discarded;
+  // ...while the new login on offer stays the only one, and valid.
+  login(program);
+  const std::string output = outputOf(program);
+  EXPECT_EQ(output.find("/authorize?"), output.rfind("/authorize?")) << output;
   ASSERT_EQ(stop(program), 0);
-  EXPECT_FALSE(settings().contains("authState"));
 }
 
 TEST_F(LifecycleTest, RestartAfterSigkillRecoversWithPendingChangesKept) {
