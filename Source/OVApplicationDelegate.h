@@ -105,11 +105,13 @@ class OVApplicationDelegate final : public OVAuthorizationShell,
   TerminateReply applicationShouldTerminate();
   // SIGTERM, SIGINT, SIGHUP, delivered on the main thread.
   void handleSignal(int signal);
-  // Any thread: true once an allowed termination has begun.
-  bool isTerminating() const { return terminating_.load(std::memory_order_acquire); }
-  // On the signal watcher's thread, for a SIGINT that comes while the exit
-  // is under way: the main thread may be waiting for the store (a merge
-  // blocks the shutdown), so the drive is detached and the process ends from
+  // On the signal watcher's thread, before the signal goes to the main
+  // thread: notes that an exit was asked for, and answers true for a SIGINT
+  // that comes while an earlier exit is still under way (not refused).
+  bool noteTerminationSignal(int signal);
+  // On the signal watcher's thread, for that SIGINT: the main thread may be
+  // the one waiting (for the store, whose merge blocks the shutdown, or for
+  // the exit question), so the drive is detached and the process ends from
   // here. The store's transactions keep it consistent; an unfinished merge
   // is simply fetched again at the next start.
   [[noreturn]] void forceExit();
@@ -217,11 +219,12 @@ class OVApplicationDelegate final : public OVAuthorizationShell,
   bool observing_ = true; // cleared when termination begins
   bool waitingForTermination_ = false;
   bool quitting_ = false;
-  // Written on the main thread before terminating_ is set, then constant:
-  // what forceExit detaches, empty when the drive was not mounted.
-  std::string forcedUnmountPath_;
-  std::atomic<bool> terminating_{false};
-  int exitStatus_ = 0; // what an allowed termination ends the process with
+  // Set by a termination signal (watcher thread) or an allowed Quit (main
+  // thread); cleared when the exit is refused.
+  std::atomic<bool> terminationAsked_{false};
+  std::mutex drivePathMutex_;
+  std::string drivePath_; // guarded by drivePathMutex_: where the drive mounts, for forceExit
+  int exitStatus_ = 0;    // what an allowed termination ends the process with
 
   std::mutex refreshLock_; // serialises the file-manager refresh work
   // Last: drained first. Cache clearing has a queue of its own so that a

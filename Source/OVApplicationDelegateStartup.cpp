@@ -179,6 +179,10 @@ void OVApplicationDelegate::createDrive() {
   drive_ = std::make_unique<OVFuseCallback>(*database_, *fileCache_, *downloadQueue_, *uploadQueue_, *this,
                                             *downloadQueue_, OVFuseCallback::Config{settings_->excessiveLogging()});
   database_->setOpenFileBookkeeping(&drive_->openFiles());
+  {
+    std::lock_guard lock(drivePathMutex_);
+    drivePath_ = mountPath();
+  }
   mount_ = std::make_unique<OVMountController>(
       *drive_, *this, main_,
       OVMountController::Config{appTitle(), mountPath(), settings_->noRootMount(), options_.programPath},

@@ -1,5 +1,6 @@
 #include "Drive/OVFuseMount.h"
 #include "Drive/OVMountController.h"
+#include "Drive/OVMountTable.h"
 #include "OVApplicationDelegate.h"
 #include "OVLogger.h"
 #include "Store/OVDatabase.h"
@@ -34,12 +35,22 @@ void OVApplicationDelegate::handleSignal(int signal) {
   terminate();
 }
 
+bool OVApplicationDelegate::noteTerminationSignal(int signal) {
+  const bool earlier = terminationAsked_.exchange(true);
+  return earlier && signal == SIGINT;
+}
+
 void OVApplicationDelegate::forceExit() {
   // The user insists: the drive goes, whatever the store still waits for.
   OVLog(kLogMain, "Terminating application : forced while shutdown is blocked.");
-  if (!forcedUnmountPath_.empty()) {
-    // Lazily: FUSE's threads may be answering requests; they end with us.
-    if (const int error = unmountDrive(forcedUnmountPath_, true))
+  std::string drivePath;
+  {
+    std::lock_guard lock(drivePathMutex_);
+    drivePath = drivePath_;
+  }
+  // Lazily: FUSE's threads may be answering requests; they end with us.
+  if (!drivePath.empty() && fuseMountDevice(drivePath)) {
+    if (const int error = unmountDrive(drivePath, true))
       OVLog(kLogMain, "Failed to unmount drive : error {}", error);
   }
   OVLogger::shared().flush();
@@ -55,11 +66,10 @@ OVApplicationDelegate::TerminateReply OVApplicationDelegate::applicationShouldTe
   }
   if (!checkIfExitAllowed()) {
     OVLog(kLogMain, "Terminating application : canceled, no exit allowed.");
+    terminationAsked_.store(false);
     return TerminateReply::Cancel;
   }
-  if (mount_->fuseInitialized())
-    forcedUnmountPath_ = mountPath();
-  terminating_.store(true, std::memory_order_release);
+  terminationAsked_.store(true);
   database_->beginTermination();
   if (mount_->fuseInitialized())
     stopFuse();

@@ -99,7 +99,7 @@ int runApplication(const BrandFile& brand, bool headless, const char* argv0) {
     OVApplicationDelegate delegate(brand, mainQueue, alerts, browser, notices, std::move(options));
     OVSignalWatcher signals([&](int signal) {
       // A second Ctrl-C must work even while the main thread waits.
-      if (signal == SIGINT && delegate.isTerminating())
+      if (delegate.noteTerminationSignal(signal))
         delegate.forceExit();
       mainQueue.async([&delegate, signal] { delegate.handleSignal(signal); });
     });
