@@ -74,6 +74,7 @@ void OrvexService::setUpState(Clock& clock) {
   }
   state_ = std::make_unique<ServiceState>(std::move(store), std::move(blobs), clock);
   state_->setCompanies(options_.config.companies);
+  state_->setUploadIdleLimit(options_.uploadIdleLimit);
   if (state_->restore()) {
     OVLog(kLogMain, "orvex-service: state restored from {}", options_.stateDir->string());
   } else {

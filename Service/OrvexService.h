@@ -38,6 +38,8 @@ struct ServiceOptions {
   std::optional<std::chrono::seconds> tokenLifetime;
   std::optional<TlsMaterial> tls; // else generated (and kept with certDir across restarts)
   bool autoApprove = false;       // the login form is skipped (demo)
+  // An upload session without a chunk for this long is dropped with its bytes.
+  std::chrono::seconds uploadIdleLimit{24 * 3600};
 };
 
 // Built and started by one owner thread; the parts it hands out are thread-safe.

@@ -17,6 +17,7 @@ class MemoryStateStore final : public StateStore {
   void saveUpload(const UploadSession&) override {}
   void removeUpload(const std::string&) override {}
   void saveLink(const PublicLink&) override {}
+  void saveCrossing(const std::string&, const Crossing&) override {}
   void markSeeded() override {}
 };
 

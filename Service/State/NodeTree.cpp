@@ -87,14 +87,23 @@ bool NodeTree::isWithin(const std::string& internalName, const std::string& fold
 std::vector<const StoredNode*> NodeTree::changedAfter(std::int64_t from, std::size_t take,
                                                       const std::function<bool(const StoredNode&)>& accept) const {
   std::vector<const StoredNode*> page;
+  visitAfter(from, [&](const StoredNode& node) {
+    if (page.size() >= take)
+      return false;
+    if (accept(node))
+      page.push_back(&node);
+    return true;
+  });
+  return page;
+}
+
+void NodeTree::visitAfter(std::int64_t from, const std::function<bool(const StoredNode&)>& visit) const {
   auto start = from < 0 ? byTick_.begin()
                         : byTick_.upper_bound(static_cast<std::int32_t>(std::min<std::int64_t>(from, INT32_MAX)));
-  for (auto it = start; it != byTick_.end() && page.size() < take; ++it) {
-    const StoredNode* node = find(it->second);
-    if (accept(*node))
-      page.push_back(node);
+  for (auto it = start; it != byTick_.end(); ++it) {
+    if (!visit(*find(it->second)))
+      return;
   }
-  return page;
 }
 
 std::vector<const StoredNode*> NodeTree::all() const {

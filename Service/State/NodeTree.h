@@ -45,6 +45,8 @@ class NodeTree {
   // Nodes whose tick is above `from`, ascending, at most `take`, among those `accept` lets through.
   std::vector<const StoredNode*> changedAfter(std::int64_t from, std::size_t take,
                                               const std::function<bool(const StoredNode&)>& accept) const;
+  // Calls `visit` with the nodes whose tick is above `from`, ascending, until it answers false.
+  void visitAfter(std::int64_t from, const std::function<bool(const StoredNode&)>& visit) const;
   std::vector<const StoredNode*> all() const;
 
  private:

@@ -35,10 +35,17 @@ bool ServiceState::restore() {
   }
   for (BlobInfo& blob : snapshot.blobs)
     blobInfo_[blob.blobId] = std::move(blob);
-  for (UploadSession& session : snapshot.uploads)
+  for (UploadSession& session : snapshot.uploads) {
+    if (session.lastActivityMs == 0)
+      session.lastActivityMs = nowMsLocked(); // kept by an older version: idle from now on
     uploads_[session.address] = std::move(session);
+  }
   for (PublicLink& link : snapshot.links)
     links_[link.linkId] = std::move(link);
+  for (auto& [shareId, crossing] : snapshot.crossings) {
+    if (shares_.count(shareId) != 0)
+      crossings_[shareId].record(std::move(crossing));
+  }
   seeded_ = snapshot.seeded;
   return seeded_;
 }
@@ -57,6 +64,11 @@ void ServiceState::setCompanies(std::vector<CompanyInfo> companies) {
 void ServiceState::setChangeListener(ChangeListener listener) {
   std::lock_guard lock(mutex_);
   listener_ = std::move(listener);
+}
+
+void ServiceState::setUploadIdleLimit(Clock::Duration limit) {
+  std::lock_guard lock(mutex_);
+  uploadIdleLimit_ = limit;
 }
 
 // ---- Shares
@@ -149,6 +161,7 @@ StateResult<ShareInfo> ServiceState::removeShare(const std::string& shareId) {
   }
   for (const std::string& id : gone) {
     shares_.erase(id);
+    crossings_.erase(id);
     store_->removeShare(id);
   }
   return removed;
@@ -239,6 +252,8 @@ StateResult<OSXCatchUpResponse> ServiceState::catchUp(const std::string& shareId
   auto scope = scopeLocked(shareId, false);
   if (!scope)
     return scope.error();
+  if (scope->share->isSubfolder())
+    return subfolderPageLocked(*scope, from, take);
   auto accept = [&](const StoredNode& node) {
     return insideLocked(*scope, *node.file.InternalName) && *node.file.InternalName != scope->top;
   };
@@ -247,9 +262,7 @@ StateResult<OSXCatchUpResponse> ServiceState::catchUp(const std::string& shareId
   for (const StoredNode* node : scope->tree->changedAfter(from, static_cast<std::size_t>(take), accept))
     page.OvVirtualFiles->push_back(viewLocked(*scope, node->file));
   page.ShareTick = scope->tree->tick();
-  page.LargestTick = page.OvVirtualFiles->empty()
-                         ? static_cast<std::int32_t>(std::clamp<std::int64_t>(from, INT32_MIN, INT32_MAX))
-                         : page.OvVirtualFiles->back().Tick;
+  page.LargestTick = page.OvVirtualFiles->empty() ? clampTick(from) : page.OvVirtualFiles->back().Tick;
   return page;
 }
 

@@ -7,7 +7,9 @@
 // Every change of a node advances its share's tick by one and stamps the node
 // with it (Tick and ShareTick); catch-up answers from those stamps. A
 // subfolder share has no nodes or tick of its own: it shows the subtree of one
-// folder of its parent share and counts that share's ticks.
+// folder of its parent share and counts that share's ticks. A move across
+// that folder's border is reported to it as an arrival (the node and all
+// below it) or as a deletion (the same nodes), at the tick of the move.
 //
 // Thread-safe: one mutex (mutex_) guards all of it, and is held while changes
 // are written through to the StateStore, so the store sees them in tick order.
@@ -20,6 +22,7 @@
 #include "State/StateResult.h"
 #include "State/StateStore.h"
 #include "State/StateTypes.h"
+#include "State/SubtreeCrossings.h"
 #include "Sync/CatchUpRecords.h"
 #include "Sync/JournalRecords.h"
 
@@ -79,6 +82,8 @@ class ServiceState {
   void markSeeded();
   void setCompanies(std::vector<CompanyInfo> companies);
   void setChangeListener(ChangeListener listener);
+  // Upload sessions without a chunk for longer than this are dropped with their bytes (default 24 h).
+  void setUploadIdleLimit(Clock::Duration limit);
 
   // ---- Shares
   std::vector<ShareInfo> shares() const;
@@ -123,6 +128,7 @@ class ServiceState {
   // One chunk for an upload address: bytes first..last (inclusive) of total.
   StateResult<ChunkOutcome> writeChunk(const std::string& address, std::int64_t first, std::int64_t last,
                                        std::int64_t total, std::string_view bytes);
+  // The session at `address`; none when it is unknown or idle for too long.
   std::optional<UploadSession> upload(const std::string& address) const;
   // Creates or replaces a file with `bytes` in one step (admin API, literal seed texts).
   StateResult<OVNewAPIJournalEvent> putFile(const std::string& shareId, const OVVirtualFile& requested,
@@ -161,6 +167,12 @@ class ServiceState {
   StateResult<std::string> liveParentLocked(const Scope& scope, const std::optional<std::string>& parentId) const;
   std::optional<StateError> lockedByOtherLocked(const StoredNode& node, const Actor& actor) const;
   OVVirtualFile viewLocked(const Scope& scope, const OVVirtualFile& file) const;
+  // Catch-up of a subfolder share: its nodes' own changes merged with the moves across its folder's border.
+  OSXCatchUpResponse subfolderPageLocked(const Scope& scope, std::int64_t from, std::int64_t take) const;
+  // Called before `internalName` moves to `newParent`: notes the move in every subfolder share whose border it crosses.
+  void noteCrossingsLocked(const Scope& scope, const std::string& internalName, const std::string& newParent);
+  // The node and its live descendants, parents first.
+  std::vector<std::string> subtreeLocked(const NodeTree& tree, const std::string& internalName) const;
   const StoredNode& recordLocked(const Scope& scope, StoredNode node);
   // The event of a recorded change, told to the listener unless `changed` is false.
   OVNewAPIJournalEvent eventLocked(const Scope& scope, ClientJournalEventType type, const StoredNode& node,
@@ -180,6 +192,11 @@ class ServiceState {
                                       const std::string& transmitId);
   StateResult<OVNewAPIJournalEvent> putBlob(const std::string& shareId, const OVVirtualFile& requested,
                                             const Actor& actor, const BlobInfo& blob);
+  std::int64_t nowMsLocked() const;
+  bool isIdleLocked(const UploadSession& session) const;
+  // Drops every idle session that no chunk is being written to.
+  void expireIdleUploadsLocked();
+  void dropUploadLocked(const std::string& address);
   StateResult<ChunkOutcome> finishChunkLocked(const std::string& address, std::int64_t length,
                                               const std::optional<std::string>& hash, const std::string& error);
 
@@ -195,7 +212,9 @@ class ServiceState {
   std::map<std::string, std::pair<std::string, std::string>> blobOwners_; // guarded by mutex_: blob -> share, node
   std::map<std::string, UploadSession> uploads_;                          // guarded by mutex_
   std::set<std::string> busyUploads_;                                     // guarded by mutex_: a chunk is being written
+  Clock::Duration uploadIdleLimit_ = std::chrono::hours(24);              // guarded by mutex_
   std::map<std::string, PublicLink> links_;                               // guarded by mutex_
+  std::map<std::string, SubtreeCrossings> crossings_;                     // guarded by mutex_: per subfolder share
   std::map<std::string, std::string> hubCookies_; // guarded by mutex_: cookie -> user; not persisted
   std::deque<std::string> hubCookieOrder_;        // guarded by mutex_: oldest first
   std::vector<CompanyInfo> companies_;            // guarded by mutex_

@@ -192,6 +192,8 @@ StateResult<OVNewAPIJournalEvent> ServiceState::rename(const std::string& shareI
     return StateError::badRequest("A folder cannot be moved into itself");
   if (auto locked = lockedByOtherLocked(*target->node, actor))
     return *locked;
+  StoreBatch batch(*store_);
+  noteCrossingsLocked(scope, internalName, *parent);
   StoredNode changed = *target->node;
   changed.file.PublicName = newName;
   changed.file.ParrentId = *parent;

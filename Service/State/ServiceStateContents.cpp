@@ -68,12 +68,14 @@ StateResult<EventOutcome> ServiceState::startUploadLocked(const Scope& scope, co
     outcome.data.ClientJournalEvent = std::move(recorded.value());
     return outcome;
   }
+  expireIdleUploadsLocked(); // a new session is a cheap moment to forget abandoned ones
   std::string error;
   std::optional<std::string> blobId = blobs_->create(error);
   if (!blobId)
     return StateError::internal(error);
   session.address = newServiceId();
   session.blobId = *blobId;
+  session.lastActivityMs = nowMsLocked();
   store_->saveUpload(session);
   uploads_[session.address] = session;
   EventOutcome outcome;
@@ -90,6 +92,10 @@ StateResult<ChunkOutcome> ServiceState::writeChunk(const std::string& address, s
   {
     std::lock_guard lock(mutex_);
     auto found = uploads_.find(address);
+    if (found != uploads_.end() && isIdleLocked(found->second) && busyUploads_.count(address) == 0) {
+      dropUploadLocked(address);
+      found = uploads_.end();
+    }
     if (found == uploads_.end())
       return StateError::notFound("Unknown upload address");
     const UploadSession& session = found->second;
@@ -136,6 +142,7 @@ StateResult<ChunkOutcome> ServiceState::finishChunkLocked(const std::string& add
   }
   UploadSession& session = found->second;
   session.position += length;
+  session.lastActivityMs = nowMsLocked();
   ChunkOutcome outcome{false, session.position, session.expectedLength, std::nullopt};
   if (session.position < session.expectedLength) {
     store_->saveUpload(session);
@@ -205,7 +212,35 @@ void ServiceState::dropBlobLocked(const std::string& blobId) {
 std::optional<UploadSession> ServiceState::upload(const std::string& address) const {
   std::lock_guard lock(mutex_);
   auto found = uploads_.find(address);
-  return found == uploads_.end() ? std::nullopt : std::optional(found->second);
+  return found == uploads_.end() || isIdleLocked(found->second) ? std::nullopt : std::optional(found->second);
+}
+
+std::int64_t ServiceState::nowMsLocked() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(clock_.wallNow().time_since_epoch()).count();
+}
+
+bool ServiceState::isIdleLocked(const UploadSession& session) const {
+  const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(uploadIdleLimit_).count();
+  return nowMsLocked() - session.lastActivityMs > limit;
+}
+
+void ServiceState::expireIdleUploadsLocked() {
+  std::vector<std::string> idle;
+  for (const auto& [address, session] : uploads_) {
+    if (isIdleLocked(session) && busyUploads_.count(address) == 0)
+      idle.push_back(address);
+  }
+  for (const std::string& address : idle)
+    dropUploadLocked(address);
+}
+
+void ServiceState::dropUploadLocked(const std::string& address) {
+  auto found = uploads_.find(address);
+  OVLog(kLogMain, "orvex-service: upload {} of share {} had no chunk for too long; dropped at byte {} of {}", address,
+        found->second.shareId, found->second.position, found->second.expectedLength);
+  blobs_->remove(found->second.blobId);
+  store_->removeUpload(address);
+  uploads_.erase(found);
 }
 
 StateResult<OVNewAPIJournalEvent> ServiceState::putBlob(const std::string& shareId, const OVVirtualFile& requested,

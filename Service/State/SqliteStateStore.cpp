@@ -19,7 +19,9 @@ constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS blobs (blobId TEXT PRIMARY KEY, size INTEGER NOT NULL, seed INTEGER,"
     " hash TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS uploads (address TEXT PRIMARY KEY, record TEXT NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS links (linkId TEXT PRIMARY KEY, shareId TEXT NOT NULL, internalName TEXT NOT NULL);";
+    "CREATE TABLE IF NOT EXISTS links (linkId TEXT PRIMARY KEY, shareId TEXT NOT NULL, internalName TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS crossings (shareId TEXT NOT NULL, internalName TEXT NOT NULL, tick INTEGER NOT NULL,"
+    " position INTEGER NOT NULL, parentInside TEXT NOT NULL, PRIMARY KEY (shareId, internalName));";
 
 } // namespace
 
@@ -86,6 +88,11 @@ StateSnapshot SqliteStateStore::load() {
   select("SELECT linkId, shareId, internalName FROM links", [&](SqliteStatement& row) {
     snapshot.links.push_back(PublicLink{row.text(0), row.text(1), row.text(2)});
   });
+  select("SELECT shareId, internalName, tick, position, parentInside FROM crossings", [&](SqliteStatement& row) {
+    Crossing crossing{row.text(1), static_cast<std::int32_t>(row.int64(2)), static_cast<std::int32_t>(row.int64(3)),
+                      row.text(4)};
+    snapshot.crossings.emplace_back(row.text(0), std::move(crossing));
+  });
   return snapshot;
 }
 
@@ -106,6 +113,7 @@ void SqliteStateStore::saveShare(const ShareInfo& share) {
 void SqliteStateStore::removeShare(const std::string& shareId) {
   run("DELETE FROM shares WHERE shareId = ?", {shareId});
   run("DELETE FROM nodes WHERE shareId = ?", {shareId});
+  run("DELETE FROM crossings WHERE shareId = ?", {shareId});
 }
 
 void SqliteStateStore::saveNode(const std::string& shareId, const StoredNode& node) {
@@ -134,6 +142,12 @@ void SqliteStateStore::removeUpload(const std::string& address) {
 void SqliteStateStore::saveLink(const PublicLink& link) {
   run("INSERT OR REPLACE INTO links (linkId, shareId, internalName) VALUES (?, ?, ?)",
       {link.linkId, link.shareId, link.internalName});
+}
+
+void SqliteStateStore::saveCrossing(const std::string& subfolderShareId, const Crossing& crossing) {
+  run("INSERT OR REPLACE INTO crossings (shareId, internalName, tick, position, parentInside) VALUES (?, ?, ?, ?, ?)",
+      {subfolderShareId, crossing.internalName, std::int64_t{crossing.tick}, std::int64_t{crossing.order},
+       crossing.parentInside});
 }
 
 void SqliteStateStore::markSeeded() {

@@ -1,6 +1,7 @@
 // The state kept in SQLite ("state.db" in the state folder): shares, nodes
-// (each as its wire record's JSON text), blob records, upload sessions and
-// public links. Contents themselves are blob files beside it (BlobStore).
+// (each as its wire record's JSON text), blob records, upload sessions,
+// public links and the moves across subfolder shares' folders. Contents themselves are blob files beside it
+// (BlobStore).
 #pragma once
 
 #include "State/StateStore.h"
@@ -29,6 +30,7 @@ class SqliteStateStore final : public StateStore {
   void saveUpload(const UploadSession& session) override;
   void removeUpload(const std::string& address) override;
   void saveLink(const PublicLink& link) override;
+  void saveCrossing(const std::string& subfolderShareId, const Crossing& crossing) override;
   void markSeeded() override;
 
  private:

@@ -6,6 +6,7 @@
 
 #include "State/BlobStore.h"
 #include "State/StateTypes.h"
+#include "State/SubtreeCrossings.h"
 
 #include <memory>
 #include <string>
@@ -21,6 +22,7 @@ struct StateSnapshot {
   std::vector<BlobInfo> blobs;
   std::vector<UploadSession> uploads;
   std::vector<PublicLink> links;
+  std::vector<std::pair<std::string, Crossing>> crossings; // subfolder share id, crossing
 };
 
 // Called only with ServiceState's mutex held, so implementations need no lock
@@ -35,13 +37,15 @@ class StateStore {
   virtual void commit() = 0;
 
   virtual void saveShare(const ShareInfo& share) = 0;
-  virtual void removeShare(const std::string& shareId) = 0; // and its nodes
+  virtual void removeShare(const std::string& shareId) = 0; // and its nodes and crossings
   virtual void saveNode(const std::string& shareId, const StoredNode& node) = 0;
   virtual void saveBlob(const BlobInfo& blob) = 0;
   virtual void removeBlob(const std::string& blobId) = 0;
   virtual void saveUpload(const UploadSession& session) = 0;
   virtual void removeUpload(const std::string& address) = 0;
   virtual void saveLink(const PublicLink& link) = 0;
+  // Replaces the node's earlier crossing of that subfolder share's folder.
+  virtual void saveCrossing(const std::string& subfolderShareId, const Crossing& crossing) = 0;
   virtual void markSeeded() = 0;
 };
 

@@ -52,7 +52,7 @@ ShareInfo ShareInfo::fromJson(const nlohmann::json& object) {
 nlohmann::json UploadSession::toJson() const {
   return nlohmann::json{
       {"Address", address},   {"ShareId", shareId}, {"Event", event.toJSONObject()}, {"ExpectedLength", expectedLength},
-      {"Position", position}, {"BlobId", blobId}};
+      {"Position", position}, {"BlobId", blobId},   {"LastActivity", lastActivityMs}};
 }
 
 UploadSession UploadSession::fromJson(const nlohmann::json& object) {
@@ -66,6 +66,7 @@ UploadSession UploadSession::fromJson(const nlohmann::json& object) {
   session.expectedLength = object.at("ExpectedLength").get<std::int64_t>();
   session.position = object.at("Position").get<std::int64_t>();
   session.blobId = object.at("BlobId").get<std::string>();
+  session.lastActivityMs = object.value("LastActivity", std::int64_t{0}); // absent in states of older versions
   return session;
 }
 

@@ -8,12 +8,20 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace orvex::service {
+
+// A tick given by a client (64-bit on the wire) as the service counts them.
+inline std::int32_t clampTick(std::int64_t tick) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(tick, std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
+}
 
 // The user (e-mail) and device on whose behalf a change is made: a client's
 // journal event, or the admin API acting as someone else.
@@ -74,6 +82,9 @@ struct UploadSession {
   std::int64_t expectedLength = 0;
   std::int64_t position = 0; // bytes received so far
   std::string blobId;        // where they go
+  // When it started or last took a chunk: milliseconds since 1970 on the
+  // service's calendar clock, as sessions outlive restarts. 0: not known.
+  std::int64_t lastActivityMs = 0;
 
   nlohmann::json toJson() const;
   static UploadSession fromJson(const nlohmann::json& object);

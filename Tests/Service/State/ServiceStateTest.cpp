@@ -314,3 +314,62 @@ TEST(ServiceStateRestartTest, ShareChangesAreKeptAndARemovedShareTakesItsSubfold
 
 } // namespace
 } // namespace orvex::service::test
+
+namespace orvex::service::test {
+namespace {
+
+class UploadExpiryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    state = makeState(clock, dir.path());
+    ASSERT_TRUE(state->addShare(shareInfo("docs")));
+  }
+  std::string announce(const std::string& id) {
+    auto announced = state->create("docs", spec(id, "docs", id, true, 6), kAlice, "t-" + id);
+    EXPECT_TRUE(announced && announced->uploadAddress);
+    return announced ? announced->uploadAddress.value_or("") : "";
+  }
+  std::size_t blobFiles() { return filesIn(dir / "blobs"); }
+
+  orvex::test::TempDir dir;
+  ManualClock clock;
+  std::unique_ptr<ServiceState> state;
+};
+
+TEST_F(UploadExpiryTest, EachChunkKeepsASessionAliveAndAnIdleOneAnswersAsUnknown) {
+  const std::string address = announce("g");
+  clock.advance(std::chrono::hours(23));
+  ASSERT_TRUE(state->writeChunk(address, 0, 2, 6, "abc"));
+  clock.advance(std::chrono::hours(24)); // just within the limit since that chunk
+  EXPECT_TRUE(state->upload(address));
+  clock.advance(std::chrono::seconds(1));
+  EXPECT_FALSE(state->upload(address));
+  EXPECT_EQ(state->writeChunk(address, 3, 5, 6, "def").error().status, 404);
+  EXPECT_EQ(blobFiles(), 0u);
+  EXPECT_FALSE(state->node("docs", "g"));
+}
+
+TEST_F(UploadExpiryTest, StartingASessionDropsIdleOnesAndTheirBytes) {
+  const std::string abandoned = announce("old");
+  ASSERT_TRUE(state->writeChunk(abandoned, 0, 2, 6, "abc"));
+  clock.advance(std::chrono::hours(12));
+  const std::string recent = announce("recent");
+  clock.advance(std::chrono::hours(13));
+  const std::string fresh = announce("fresh");
+  EXPECT_EQ(blobFiles(), 2u); // the abandoned session's chunk is gone without anyone asking for it
+  EXPECT_TRUE(state->upload(recent));
+  EXPECT_TRUE(state->writeChunk(fresh, 0, 5, 6, "abcdef")->complete);
+}
+
+TEST_F(UploadExpiryTest, IdleTimeCountsAcrossARestart) {
+  const std::string address = announce("g");
+  state.reset();
+  clock.advance(std::chrono::hours(25));
+  state = makeState(clock, dir.path());
+  state->restore();
+  EXPECT_EQ(state->writeChunk(address, 0, 2, 6, "abc").error().status, 404);
+  EXPECT_EQ(blobFiles(), 0u);
+}
+
+} // namespace
+} // namespace orvex::service::test
