@@ -5,6 +5,7 @@
 
 #include <fuse.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -24,7 +25,7 @@ BareFuse::Folders::const_iterator folderOf(std::string_view path) {
   return path.size() > 1 ? folders.find(path.substr(1)) : folders.end();
 }
 
-int bareGetattr(const char* path, struct stat* attributes) {
+int bareGetattr(const char* path, struct stat* attributes, fuse_file_info*) {
   std::memset(attributes, 0, sizeof *attributes);
   const std::string_view name(path);
   if (name == "/" || folderOf(name) != self().folders().end()) {
@@ -41,20 +42,35 @@ int bareGetattr(const char* path, struct stat* attributes) {
   return 0;
 }
 
-int bareReaddir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*) {
+void fileAttributes(struct stat& attributes) {
+  attributes = {};
+  attributes.st_mode = S_IFREG | 0644;
+  attributes.st_nlink = 1;
+  attributes.st_size = kFileSize;
+}
+
+// Pages with real offsets and every entry's attributes, as the drive lists:
+// the best a FUSE file system of the high-level API can do.
+int bareReaddir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, fuse_file_info*,
+                fuse_readdir_flags) {
+  struct stat attributes {};
   if (std::string_view(path) == "/") {
+    attributes.st_mode = S_IFDIR | 0755;
+    attributes.st_nlink = 2;
+    off_t next = 0;
     for (const auto& [name, count] : self().folders()) {
-      if (fill(buffer, name.c_str(), nullptr, 0) != 0)
-        return -ENOMEM;
+      if (++next > offset && fill(buffer, name.c_str(), &attributes, next, FUSE_FILL_DIR_PLUS) != 0)
+        return 0;
     }
     return 0;
   }
   auto folder = folderOf(path);
   if (folder == self().folders().end())
     return -ENOENT;
-  for (int i = 0; i < folder->second; ++i) {
-    if (fill(buffer, ("f" + std::to_string(i)).c_str(), nullptr, 0) != 0)
-      return -ENOMEM;
+  fileAttributes(attributes);
+  for (off_t i = offset; i < folder->second; ++i) {
+    if (fill(buffer, ("f" + std::to_string(i)).c_str(), &attributes, i + 1, FUSE_FILL_DIR_PLUS) != 0)
+      return 0;
   }
   return 0;
 }
@@ -65,7 +81,10 @@ int bareGetxattr(const char*, const char*, char*, size_t) {
   return -ENODATA;
 }
 
-void* bareInit(fuse_conn_info*) {
+void* bareInit(fuse_conn_info* connection, fuse_config*) {
+  connection->max_write = std::min(connection->max_write, kDriveMaxTransfer);
+  connection->max_read = kDriveMaxTransfer;
+  connection->max_readahead = std::min(connection->max_readahead, kDriveMaxTransfer);
   return fuse_get_context()->private_data;
 }
 
@@ -82,26 +101,30 @@ fuse_operations bareOperations() {
 
 BareFuse::BareFuse(std::filesystem::path mountPath, Folders folders)
     : mountPath_(std::move(mountPath)), folders_(std::move(folders)) {
-  std::vector<std::string> words = {"bare", "-o",
-                                    "fsname=bare,entry_timeout=" + std::to_string(kDriveEntryTimeout) +
-                                        ",attr_timeout=" + std::to_string(kDriveAttributeTimeout) +
-                                        ",negative_timeout=0"};
+  // The drive's own options (timeouts, request sizes, permission checks).
+  std::vector<std::string> words = {"bare"};
+  for (const std::string& option : mountOptions("bare", OVMountFacts{}, true)) {
+    words.emplace_back("-o");
+    words.push_back(option);
+  }
   std::vector<char*> argv;
   for (std::string& word : words)
     argv.push_back(word.data());
   fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
   static const fuse_operations operations = bareOperations();
-  channel_ = fuse_mount(mountPath_.c_str(), &args);
-  if (channel_ != nullptr) {
-    fuse_ = fuse_new(channel_, &args, &operations, sizeof operations, this);
-    if (fuse_ == nullptr) {
-      fuse_unmount(mountPath_.c_str(), channel_);
-      channel_ = nullptr;
-    }
+  fuse_ = fuse_new(&args, &operations, sizeof operations, this);
+  if (fuse_ != nullptr && fuse_mount(fuse_, mountPath_.c_str()) != 0) {
+    fuse_destroy(fuse_);
+    fuse_ = nullptr;
   }
   fuse_opt_free_args(&args);
-  if (fuse_ != nullptr)
-    loop_ = std::thread([this] { fuse_loop_mt(fuse_); });
+  if (fuse_ != nullptr) {
+    loop_ = std::thread([this] {
+      fuse_loop_config* config = fuse_loop_cfg_create();
+      fuse_loop_mt(fuse_, config);
+      fuse_loop_cfg_destroy(config);
+    });
+  }
 }
 
 BareFuse::~BareFuse() {

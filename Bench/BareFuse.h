@@ -10,7 +10,6 @@
 #include <thread>
 
 struct fuse;
-struct fuse_chan;
 
 namespace orvex {
 
@@ -36,7 +35,6 @@ class BareFuse {
  private:
   const std::filesystem::path mountPath_;
   const Folders folders_;
-  fuse_chan* channel_ = nullptr;
   fuse* fuse_ = nullptr;
   std::thread loop_;
 };

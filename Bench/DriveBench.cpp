@@ -4,7 +4,7 @@
 // (warm), and a `find` that stats every file of the tree, against the same
 // commands on a local folder of the same shape made in the same run, and the
 // cost of a single request through FUSE, which bounds both.
-// Needs /dev/fuse and the right to mount (root, or fusermount).
+// Needs /dev/fuse and the right to mount (root, or fusermount3).
 #include "BareFuse.h"
 #include "BenchDrive.h"
 #include "Drive/OVDriveContentSource.h"

@@ -4,7 +4,7 @@
 // of another cold 512 MiB file. The limits they are compared with are taken in
 // the same run: curl downloading the same file from the same service (for cold
 // reads) and reading the completed cache file directly (for warm reads).
-// Needs /dev/fuse and the right to mount (root, or fusermount), and curl.
+// Needs /dev/fuse and the right to mount (root, or fusermount3), and curl.
 #include "BenchDrive.h"
 #include "Dispatch/NotificationCenter.h"
 #include "Drive/OVDriveTransferStatus.h"

@@ -50,6 +50,8 @@ OVApplicationDelegate::~OVApplicationDelegate() {
   // forgets its collaborators before they go.
   backgroundQueue_.sync([] {});
   cacheQueue_.sync([] {});
+  if (database_)
+    database_->setPathChangeListener(nullptr);
   mount_.reset();
   handoff_.reset();
   drive_.reset();

@@ -187,6 +187,8 @@ void OVApplicationDelegate::createDrive() {
       *drive_, *this, main_,
       OVMountController::Config{appTitle(), mountPath(), settings_->noRootMount(), options_.programPath},
       OVMountFacts::probe(), SystemLog::syslog());
+  // Merged changes reach the kernel's caches of the drive at once.
+  database_->setPathChangeListener(&mount_->invalidator());
 }
 
 void OVApplicationDelegate::loadStore() {

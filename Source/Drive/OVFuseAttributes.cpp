@@ -1,10 +1,9 @@
-// Attributes and directory listings: the read-only description of the tree.
+// Attributes: the read-only description of every node.
 // Everything comes from the metadata store; nothing here touches the network
 // or file contents, because the desktop asks for every file it shows.
 #include "Drive/OVFuseCallback.h"
 
 #include "Drive/OVFuseUtils.h"
-#include "Drive/OVListingNames.h"
 #include "OVLogger.h"
 #include "Store/OVDatabase.h"
 #include "Store/OVFileCache.h"
@@ -19,7 +18,8 @@
 namespace orvex {
 namespace {
 
-constexpr mode_t kPermissionBits = 07777;
+// No set-id or sticky bits on the drive, whatever the server stored.
+constexpr mode_t kPermissionBits = 0777;
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 // Whole seconds and nanoseconds of a stored date. Negative fractions (dates
@@ -44,19 +44,6 @@ timespec toTimespec(OVDate date) {
 // 512-byte blocks, a partial block counting as a whole one.
 blkcnt_t blocksFor(std::uint64_t size) {
   return static_cast<blkcnt_t>(size / 512 + (size % 512 != 0 ? 1 : 0));
-}
-
-// Names from the store are untrusted; a log line shows them escaped and cut.
-std::string printable(std::string_view name) {
-  constexpr std::size_t kShown = 80;
-  std::string shown;
-  for (char c : name.substr(0, kShown)) {
-    const auto byte = static_cast<unsigned char>(c);
-    shown += byte < 0x20 || byte == 0x7F ? fmt::format("\\x{:02x}", byte) : std::string(1, c);
-  }
-  if (name.size() > kShown)
-    shown += fmt::format("... ({} bytes)", name.size());
-  return shown;
 }
 
 // Everything on the drive belongs to the user who mounted it. The process
@@ -106,7 +93,9 @@ void OVFuseCallback::fillRecord(const OVFile& file, struct stat& attributes) {
   }
 }
 
-int OVFuseCallback::getattr(const char* incoming, struct stat& attributes) {
+int OVFuseCallback::getattr(const char* incoming, struct stat& attributes, bool forOpenFile) {
+  if (!forOpenFile)
+    OVDriveRequestCounts::add(counts_.pathLookups);
   if (config_.excessiveLogging)
     OVLog(kLogFuse, "OVFuseFileSystem: attributesOfItemAtPath:{}", incoming);
   const std::string path = finalPath(incoming);
@@ -139,93 +128,10 @@ int OVFuseCallback::getattr(const char* incoming, struct stat& attributes) {
   return -ENOENT;
 }
 
-std::vector<std::string> OVFuseCallback::rootNames() {
-  std::vector<std::string> names;
-  for (const ManagedSharePtr& share : database_.shares()) {
-    const std::string name = share->DisplayName.value_or("");
-    switch (shareEntryVerdict(name)) {
-      case OVListingVerdict::listed:
-        names.push_back(name);
-        break;
-      case OVListingVerdict::notALinuxName:
-        reportUnlistable("/", name);
-        break;
-      default:
-        break;
-    }
-  }
-  return names;
-}
-
-std::vector<std::string> OVFuseCallback::listedNames(const std::string& path) {
-  if (OVFuseUtils::isRootPath(path))
-    return rootNames();
-  std::string folderId;
-  if (OVFuseUtils::isSharePath(path)) {
-    ManagedSharePtr share = database_.shareWithPath(path);
-    if (!share)
-      return {};
-    folderId = share->isSubfolderShare() ? share->InternalName.value_or("") : share->ShareId.value_or("");
-  } else {
-    auto folder = recordAt(path);
-    if (!folder || folder->isFile)
-      return {};
-    folderId = folder->internalName;
-  }
-  std::vector<std::string> names = database_.fileNamesListWithParent(folderId);
-  std::erase_if(names, [&](const std::string& name) {
-    const OVListingVerdict verdict = folderEntryVerdict(name);
-    if (verdict == OVListingVerdict::notALinuxName)
-      reportUnlistable(path, name);
-    return verdict != OVListingVerdict::listed;
-  });
-  rememberRows(path, folderId, names);
-  return names;
-}
-
-void OVFuseCallback::rememberRows(const std::string& path, const std::string& folderId,
-                                  const std::vector<std::string>& names) {
-  // The same rows the listing's names came from (the store has just dropped
-  // duplicates), one query for the whole folder.
-  auto rows =
-      database_.queryFiles("SELECT * FROM files WHERE parentId = ? AND status != 5 AND NOT deleted", {folderId});
-  if (!rows)
-    return;
-  std::unordered_set<std::string_view> listed(names.begin(), names.end());
-  std::erase_if(*rows, [&](const OVFile& row) { return !listed.contains(row.publicName); });
-  listings_.remember(path, std::move(*rows));
-}
-
 std::optional<OVFile> OVFuseCallback::recordAt(const std::string& path) {
   if (auto row = listings_.find(path))
     return *row;
   return database_.fileWithPath(path);
-}
-
-void OVFuseCallback::reportUnlistable(std::string_view folder, std::string_view name) {
-  {
-    std::lock_guard lock(reportedMutex_);
-    if (reportedNames_.size() >= kMaxReportedNames || !reportedNames_.emplace(name).second)
-      return;
-  }
-  OVLog(kLogFuse, "Warning! Name \"{}\" in {} cannot be a file name on this system; it is not listed.", printable(name),
-        folder);
-}
-
-int OVFuseCallback::readdir(const char* incoming, const DirectoryFiller& fill) {
-  const std::string path = finalPath(incoming);
-  if (config_.excessiveLogging)
-    OVLog(kLogFuse, "{}:{}", "orvex_readdir", path);
-  const std::vector<std::string> names = listedNames(path);
-  if (config_.excessiveLogging)
-    OVLog(kLogFuse, "{}: returned {} items", "orvex_readdir", names.size());
-  if (!fill(".") || !fill(".."))
-    return -ENOENT;
-  for (const std::string& name : names) {
-    if (!fill(name.c_str()))
-      break;
-  }
-  return 0;
 }
 
 } // namespace orvex

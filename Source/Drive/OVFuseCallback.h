@@ -7,15 +7,19 @@
 //
 // Members are grouped by the file that implements them:
 //   OVFuseCallback.cpp    construction, mount hooks, volume statistics
-//   OVFuseAttributes.cpp  attributes and directory listings
+//   OVFuseAttributes.cpp  attributes
+//   OVFuseListing.cpp     directory listings
 //   OVFuseXattr.cpp       extended attributes
 //   OVFuseContent.cpp     opening, reading, writing and closing files
 //   OVFuseCreate.cpp      creating files
 //   OVFuseSetattr.cpp     mode, size and times of a file
+//   OVFuseNamespace.cpp   renames
 #pragma once
 
 #include "Dispatch/Clock.h"
 #include "Drive/OVAttributeFile.h"
+#include "Drive/OVDirectoryListing.h"
+#include "Drive/OVDriveRequestCounts.h"
 #include "Drive/OVFuseFileData.h"
 #include "Drive/OVListingSnapshots.h"
 #include "Drive/OVStatusQueries.h"
@@ -31,10 +35,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -93,7 +99,9 @@ class OVFuseCallback {
   int write(const char* path, const char* data, std::size_t size, std::int64_t offset, std::uint64_t handle);
   // Always 0; the handle is gone afterwards. `path` is null for a removed node.
   int release(const char* path, std::uint64_t handle);
-  int fsync(const char* path);
+  // Flushes the node's cache file to the disk: it is the only copy the drive
+  // keeps of what was written. `handle` 0: by path.
+  int fsync(const char* path, bool dataOnly, std::uint64_t handle);
   // Linux modes: plain allocation and FALLOC_FL_KEEP_SIZE; the others (which
   // punch or move content) are refused with EOPNOTSUPP.
   int fallocate(const char* path, int mode, std::int64_t offset, std::int64_t length, std::uint64_t handle);
@@ -113,12 +121,31 @@ class OVFuseCallback {
 
   // ---- Attributes and listings (OVFuseAttributes.cpp) ----------------------
 
-  int getattr(const char* path, struct stat& attributes);
+  // `forOpenFile`: the kernel asks about a file it holds open rather than
+  // looking a name up.
+  int getattr(const char* path, struct stat& attributes, bool forOpenFile = false);
 
-  // Receives one name of a listing; false when the kernel's buffer is full.
-  using DirectoryFiller = std::function<bool(const char* name)>;
-  // ".", "..", then every listable name of the folder at `path`.
-  int readdir(const char* path, const DirectoryFiller& fill);
+  // ---- Listings (OVFuseListing.cpp) ------------------------------------------
+
+  // Receives one entry of a listing with its attributes (null for "." and
+  // "..") and the offset of the entry after it; false when the kernel's
+  // buffer is full.
+  using DirectoryFiller = std::function<bool(const char* name, const struct stat* attributes, std::int64_t nextOffset)>;
+  // Opens a folder for reading; `handle` becomes its listing.
+  int opendir(const char* path, std::uint64_t& handle);
+  // The entries of the folder from `offset` on: ".", "..", then every
+  // listable name. Offset 0 makes the handle's listing (anew on a rewind);
+  // later offsets page through that same listing. Handle 0 lists afresh.
+  int readdir(const char* path, std::uint64_t handle, std::int64_t offset, const DirectoryFiller& fill);
+  void releasedir(std::uint64_t handle);
+
+  // ---- Namespace (OVFuseNamespace.cpp) ---------------------------------------
+
+  // `flags` are renameat2's (RENAME_NOREPLACE, RENAME_EXCHANGE).
+  int rename(const char* from, const char* to, unsigned flags);
+
+  // What the kernel has asked so far.
+  const OVDriveRequestCounts& requestCounts() const { return counts_; }
 
   // ---- Extended attributes (OVFuseXattr.cpp) -------------------------------
   // Sizes follow the Linux calls: a zero `size` asks for the length only, a
@@ -147,10 +174,14 @@ class OVFuseCallback {
   void fillVolumeOnly(struct stat& attributes) const;
   void fillShare(const ManagedShare& share, struct stat& attributes) const;
   void fillRecord(const OVFile& file, struct stat& attributes);
-  std::vector<std::string> listedNames(const std::string& path);
-  // Keeps the rows of a folder just listed, for the attribute requests that follow.
-  void rememberRows(const std::string& path, const std::string& folderId, const std::vector<std::string>& names);
-  std::vector<std::string> rootNames();
+
+  // OVFuseListing.cpp
+  // The entries of the folder at a final path, with their attributes; ENOENT
+  // or ENOTDIR in `error` when it is no folder.
+  std::vector<OVDirectoryEntry> listing(const std::string& path, int& error);
+  std::vector<OVDirectoryEntry> rootEntries();
+  // The id whose children the folder at `path` lists; nothing when there is no such folder.
+  std::optional<std::string> folderIdAt(const std::string& path, int& error);
   void reportUnlistable(std::string_view folder, std::string_view name);
 
   // OVFuseContent.cpp
@@ -205,6 +236,12 @@ class OVFuseCallback {
   OVAttributeFiles attributes_; // thread-safe on its own
   OVListingSnapshots listings_; // thread-safe on its own
   OVOpenFileList openFiles_;    // thread-safe on its own
+  OVDriveRequestCounts counts_; // atomic on its own
+
+  // Listings of open folders, owned here so that a drive ended while a
+  // folder is still open (a forced unmount) leaves none behind.
+  std::mutex listingsMutex_;
+  std::unordered_map<const OVDirectoryListing*, std::unique_ptr<OVDirectoryListing>> openListings_; // guarded
 
   std::mutex hooksMutex_;
   std::function<void()> mountedHook_;   // guarded by hooksMutex_

@@ -217,11 +217,39 @@ int OVFuseCallback::release(const char* path, std::uint64_t handle) {
   return 0;
 }
 
-int OVFuseCallback::fsync(const char* path) {
-  // The cache file is the only copy the drive keeps, and it is written
-  // through at once; there is nothing of ours to flush.
+int OVFuseCallback::fsync(const char* path, bool dataOnly, std::uint64_t handle) {
   if (config_.excessiveLogging)
     OVLog(kLogFuse, "{}:{}", "orvex_fsync", path != nullptr ? path : "");
+  // The cache file is the only copy of what was written until it is
+  // uploaded: a program that asks for its data on disk must get it there.
+  OVFuseFileData* data = fileDataFromHandle(handle);
+  std::optional<OVFile> file;
+  int fd = -1;
+  if (data != nullptr) {
+    file = database_.fileWithId(openFiles_.fileId(*data), false);
+    std::lock_guard lock(data->descriptorMutex);
+    // A copy, so that writes through the handle need not wait for the disk.
+    if (data->fileDescriptor != -1)
+      fd = ::fcntl(data->fileDescriptor, F_DUPFD_CLOEXEC, 0);
+  } else if (path != nullptr && !isVolumeOnlyName(finalPath(path))) {
+    file = database_.fileWithPath(finalPath(path));
+  }
+  if (fd == -1 && file && file->isFile) {
+    // Written through another handle, or earlier: any descriptor of the
+    // cache file flushes its pages.
+    if (const auto cachePath = cache_.pathForFileCache(*file))
+      fd = ::open(cachePath->c_str(), O_RDONLY | O_CLOEXEC);
+  }
+  if (fd == -1)
+    return 0; // no cache file: nothing of ours holds unwritten data
+  const int result = dataOnly ? ::fdatasync(fd) : ::fsync(fd);
+  const int error = errno;
+  ::close(fd);
+  if (result != 0) {
+    OVLog(kLogFuse, "{}:{} failed: error {}", "orvex_fsync", path != nullptr ? path : "", error);
+    return -error;
+  }
+  OVDriveRequestCounts::add(counts_.contentSyncs);
   return 0;
 }
 

@@ -12,7 +12,7 @@
 
 namespace orvex {
 
-int OVFuseCallback::create(const char* path, mode_t mode, pid_t process, std::uint64_t& handle) {
+int OVFuseCallback::create(const char* path, mode_t /*mode*/, pid_t process, std::uint64_t& handle) {
   const std::string final = finalPath(path);
   if (config_.excessiveLogging)
     OVLog(kLogFuse, "{}:{}", "orvex_create", final);
@@ -23,7 +23,9 @@ int OVFuseCallback::create(const char* path, mode_t mode, pid_t process, std::ui
     return error;
   const auto cachePath = cache_.pathForFileCache(*file);
   constexpr int kCreateFlags = O_RDWR | O_CREAT | O_TRUNC;
-  int fd = cachePath ? ::open(cachePath->c_str(), kCreateFlags | O_CLOEXEC, mode & 07777) : -1;
+  // The mode the program asked for lives in the store; the cache file is
+  // always the user's own, readable and writable whatever the drive shows.
+  int fd = cachePath ? ::open(cachePath->c_str(), kCreateFlags | O_CLOEXEC, 0600) : -1;
   if (fd == -1)
     OVLog(kLogMain, "{} : Warning! Cannot create file in path {} : error {}", "orvex_create", final, errno);
   // The old content, cached or half downloaded, is gone with the truncation.

@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
+#include <thread>
 
 namespace orvex {
 namespace {
@@ -60,8 +62,9 @@ int checkMountPoint(const std::string& path, SystemLog& systemLog) {
   return S_ISDIR(attributes.st_mode) ? 0 : kMountNotADirectory;
 }
 
-// Mounts and serves until unmounted or ended; -1 when the mount cannot be made.
-int runFuse(const OVMountRequest& request, OVFuseCallback& drive, OVFuseLoop& loop) {
+// Mounts and serves until unmounted or ended: the loop's result, or nothing
+// when the drive could not be mounted at all.
+std::optional<int> runFuse(const OVMountRequest& request, OVFuseCallback& drive, OVFuseLoop& loop) {
   std::vector<std::string> words{request.programName};
   for (const std::string& option : request.options) {
     words.emplace_back("-o");
@@ -70,19 +73,21 @@ int runFuse(const OVMountRequest& request, OVFuseCallback& drive, OVFuseLoop& lo
   std::vector<char*> argv = argumentVector(words);
   fuse_args args = FUSE_ARGS_INIT(static_cast<int>(words.size()), argv.data());
 
-  int result = -1;
-  if (fuse_chan* channel = fuse_mount(request.mountPath.c_str(), &args)) {
-    if (fuse* session = fuse_new(channel, &args, &orvex_oper(), sizeof(fuse_operations), &drive)) {
+  std::optional<int> result;
+  if (fuse* session = fuse_new(&args, &orvex_oper(), sizeof(fuse_operations), &drive)) {
+    if (fuse_mount(session, request.mountPath.c_str()) == 0) {
+      // The library's defaults (up to 10 workers, one shared device
+      // descriptor); no signal handlers, which belong to the application.
+      fuse_loop_config* config = fuse_loop_cfg_create();
       loop.attach(session);
-      result = fuse_loop_mt(session);
+      result = fuse_loop_mt(session, config);
       loop.detach();
-      // Unmounting first keeps the destroy callback from racing a remount at
-      // the same path: the channel only unmounts what it still serves.
-      fuse_unmount(request.mountPath.c_str(), channel);
-      fuse_destroy(session);
-    } else {
-      fuse_unmount(request.mountPath.c_str(), channel);
+      fuse_loop_cfg_destroy(config);
+      // Unmounting before the destroy callback keeps it from racing a remount
+      // at the same path: the session only unmounts what it still serves.
+      fuse_unmount(session);
     }
+    fuse_destroy(session);
   }
   fuse_opt_free_args(&args);
   return result;
@@ -97,12 +102,12 @@ int runFusermount(const std::string& path, bool lazy) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
-  std::vector<std::string> words{"fusermount", lazy ? "-uz" : "-u", "--", path};
+  std::vector<std::string> words{"fusermount3", lazy ? "-uz" : "-u", "--", path};
   std::vector<char*> argv = argumentVector(words);
   std::string locale = "LC_ALL=C";
   std::vector<char*> env{locale.data(), nullptr};
   pid_t child = -1;
-  const int spawned = posix_spawnp(&child, "fusermount", &actions, nullptr, argv.data(), env.data());
+  const int spawned = posix_spawnp(&child, "fusermount3", &actions, nullptr, argv.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipeFds[1]);
   std::string message;
@@ -130,6 +135,13 @@ bool OVFuseLoop::requestExit() {
   return true;
 }
 
+int OVFuseLoop::invalidatePath(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  if (session_ == nullptr)
+    return -ESRCH;
+  return fuse_invalidate_path(session_, path.c_str());
+}
+
 void OVFuseLoop::attach(fuse* session) {
   std::lock_guard lock(mutex_);
   session_ = session;
@@ -142,16 +154,28 @@ void OVFuseLoop::detach() {
 
 int mount_orvex(const OVMountRequest& request, OVFuseCallback& drive, OVFuseLoop& loop,
                 const std::function<void(int)>& postMountError, SystemLog& systemLog) {
-  int code = clearDeadMount(request.mountPath, systemLog);
-  if (code == 0)
-    code = checkMountPoint(request.mountPath, systemLog);
-  if (code != 0) {
-    postMountError(code);
-    return code;
+  for (int attempt = 1;; ++attempt) {
+    int code = clearDeadMount(request.mountPath, systemLog);
+    if (code == 0)
+      code = checkMountPoint(request.mountPath, systemLog);
+    if (code != 0) {
+      postMountError(code);
+      return code;
+    }
+    if (const std::optional<int> result = runFuse(request, drive, loop)) {
+      OVLog(kLogMain, "fuse_main finished with return code {}", *result);
+      return *result;
+    }
+    OVLog(kLogMain, "fuse_main finished with return code {}", -1);
+    // A mount of a process that just died may still be going away; the
+    // next attempt clears it. A drive that cannot be mounted at all is
+    // reported, never left silently absent.
+    if (attempt == kMountAttempts) {
+      postMountError(kMountCannotMount);
+      return kMountCannotMount;
+    }
+    std::this_thread::sleep_for(kMountRetryDelay);
   }
-  const int result = runFuse(request, drive, loop);
-  OVLog(kLogMain, "fuse_main finished with return code {}", result);
-  return result;
 }
 
 int unmountDrive(const std::string& path, bool lazy) {

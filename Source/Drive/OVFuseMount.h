@@ -1,9 +1,10 @@
-// Mounting and unmounting the drive with libfuse 2: the checks before a
+// Mounting and unmounting the drive with libfuse 3: the checks before a
 // mount, the blocking FUSE loop on the mount thread, and the unmount calls.
 // FUSE's own signal handlers are never installed: signals belong to the
 // application.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -21,6 +22,11 @@ inline constexpr int kMountDeadUnmountFailed = -1; // a dead mount is in the way
 inline constexpr int kMountNotADirectory = -2;     // the mount path is something else
 inline constexpr int kMountParentNotADirectory = -3;
 inline constexpr int kMountCannotCreate = -4; // the mount point cannot be made
+inline constexpr int kMountCannotMount = -5;  // FUSE refused the mount every time
+
+// How often, and how far apart, a mount that FUSE refuses is tried.
+inline constexpr int kMountAttempts = 3;
+inline constexpr std::chrono::milliseconds kMountRetryDelay{500};
 
 struct OVMountRequest {
   std::string programName; // argv[0] of the FUSE argument list
@@ -37,6 +43,11 @@ class OVFuseLoop {
   // read, so the caller then sends one. False when no loop runs.
   bool requestExit();
 
+  // Tells the kernel that what it holds of `path` (attributes, contents) is
+  // stale. 0, -ENOENT when the kernel holds nothing of it, -ESRCH when no
+  // loop runs. Never call it from a FUSE callback.
+  int invalidatePath(const std::string& path);
+
   // The mount thread's side.
   void attach(fuse* session);
   void detach();
@@ -49,7 +60,8 @@ class OVFuseLoop {
 // Runs on the mount thread: clears a dead FUSE mount from the mount path,
 // checks the mount point, mounts `drive` and serves it with FUSE's
 // multi-threaded loop until it is unmounted or `loop` is ended. A failed
-// check calls `postMountError` with its code and returns it; otherwise answers
+// check, or a mount FUSE refused kMountAttempts times, calls `postMountError`
+// with its code and returns it; otherwise answers
 // the loop's result once the drive is gone (after its destroy callback ran).
 // However the loop ends, the drive is then unmounted and its device closed,
 // so whoever still uses it gets errors instead of hanging.

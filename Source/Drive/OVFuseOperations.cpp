@@ -4,12 +4,15 @@
 #include "Drive/OVFuseOperations.h"
 
 #include "Drive/OVFuseCallback.h"
+#include "Drive/OVMountOptions.h"
 #include "OVLogger.h"
 #include "Platform/SystemLog.h"
 
 #include <fuse.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <exception>
 #include <new>
 
@@ -51,12 +54,28 @@ int guarded(const char* op, const char* path, Body&& body) noexcept {
 
 // ---- Volume --------------------------------------------------------------
 
-void* orvex_init(fuse_conn_info* /*conn*/) {
-  // The capability bits the drive asks for elsewhere (allocation, exchange,
-  // extended times, volume rename) have no Linux counterpart; large writes
-  // come with the "big_writes" option. What FUSE offers is left as it is.
+// What the drive asks of the library and the kernel before the first request.
+void configure(fuse_conn_info& connection, fuse_config& config) {
+  // The callbacks find their records by path: every call carries one, but
+  // for a node gone stale while open (whose handle still names it). The
+  // library's nullpath_ok would withhold it from reads, writes and listings.
+  config.nullpath_ok = 0;
+  const unsigned offeredReadAhead = connection.max_readahead;
+  connection.max_write = std::min(connection.max_write, kDriveMaxTransfer);
+  connection.max_read = kDriveMaxTransfer; // as the mount option says; the library checks they agree
+  connection.max_readahead = std::min(connection.max_readahead, kDriveMaxTransfer);
+  // The library lowers max_write to its buffer after this callback; the
+  // kernel sizes its requests (reads included) to what is granted here.
+  OVLog(kLogMain,
+        "Drive requests: writes up to {} KiB, reads up to {} KiB, read-ahead {} KiB (the kernel offered {} KiB).",
+        connection.max_write / 1024, connection.max_read / 1024, connection.max_readahead / 1024,
+        offeredReadAhead / 1024);
+}
+
+void* orvex_init(fuse_conn_info* connection, fuse_config* config) {
   void* self = fuse_get_context()->private_data;
   guarded("orvex_init", "/", [&] {
+    configure(*connection, *config);
     static_cast<OVFuseCallback*>(self)->didInit();
     return 0;
   });
@@ -82,23 +101,43 @@ int orvex_statfs(const char* path, struct statvfs* stats) {
 
 // ---- Attributes and listings ---------------------------------------------
 
-int orvex_getattr(const char* path, struct stat* attributes) {
-  return guarded("orvex_getattr", path, [&] { return drive().getattr(path, *attributes); });
+std::uint64_t handleOf(const fuse_file_info* info) {
+  return info != nullptr ? info->fh : 0;
 }
 
-int orvex_fgetattr(const char* path, struct stat* attributes, fuse_file_info* /*info*/) {
-  return guarded("orvex_fgetattr", path, [&] {
+int orvex_getattr(const char* path, struct stat* attributes, fuse_file_info* info) {
+  return guarded("orvex_getattr", path, [&] {
     // No path: the item was removed while open; nothing describes it any more.
-    return path != nullptr ? drive().getattr(path, *attributes) : -ENOENT;
+    return path != nullptr ? drive().getattr(path, *attributes, info != nullptr) : -ENOENT;
   });
 }
 
-int orvex_readdir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t /*offset*/, fuse_file_info* /*info*/) {
+int orvex_opendir(const char* path, fuse_file_info* info) {
+  return guarded("orvex_opendir", path, [&] { return drive().opendir(path, info->fh); });
+}
+
+int orvex_readdir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t offset, fuse_file_info* info,
+                  fuse_readdir_flags /*flags*/) {
   return guarded("orvex_readdir", path, [&] {
     if (path == nullptr)
       return -ENOENT;
-    // Offset 0 for every entry: the whole folder goes to the kernel in one pass.
-    return drive().readdir(path, [&](const char* name) { return filler(buffer, name, nullptr, 0) == 0; });
+    // Every entry carries its attributes and the offset of the next one: with
+    // real offsets the library passes each page to the kernel as it is filled,
+    // and with FUSE_FILL_DIR_PLUS the kernel learns every entry's node and
+    // attributes at once, so that `ls -l` or `find` need no lookup per entry.
+    return drive().readdir(path, handleOf(info), offset,
+                           [&](const char* name, const struct stat* attributes, std::int64_t next) {
+                             const auto flags = attributes != nullptr ? FUSE_FILL_DIR_PLUS : fuse_fill_dir_flags{};
+                             return filler(buffer, name, attributes, next, flags) == 0;
+                           });
+  });
+}
+
+int orvex_releasedir(const char* path, fuse_file_info* info) {
+  return guarded("orvex_releasedir", path, [&] {
+    drive().releasedir(info->fh);
+    info->fh = 0;
+    return 0;
   });
 }
 
@@ -155,38 +194,40 @@ int orvex_release(const char* path, fuse_file_info* info) {
   });
 }
 
-int orvex_fsync(const char* path, int /*dataOnly*/, fuse_file_info* /*info*/) {
-  return guarded("orvex_fsync", path, [&] { return drive().fsync(path); });
+int orvex_fsync(const char* path, int dataOnly, fuse_file_info* info) {
+  return guarded("orvex_fsync", path, [&] { return drive().fsync(path, dataOnly != 0, handleOf(info)); });
 }
 
 int orvex_fallocate(const char* path, int mode, off_t offset, off_t length, fuse_file_info* info) {
-  return guarded("orvex_fallocate", path, [&] { return drive().fallocate(path, mode, offset, length, info->fh); });
+  return guarded("orvex_fallocate", path,
+                 [&] { return drive().fallocate(path, mode, offset, length, handleOf(info)); });
 }
 
 // ---- Mode, size and times ---------------------------------------------------
 
-int orvex_chmod(const char* path, mode_t mode) {
+int orvex_chmod(const char* path, mode_t mode, fuse_file_info* /*info*/) {
   return guarded("orvex_chmod", path, [&] { return path != nullptr ? drive().chmod(path, mode) : -ENOENT; });
 }
 
-int orvex_truncate(const char* path, off_t size) {
-  return guarded("orvex_truncate", path, [&] { return path != nullptr ? drive().truncate(path, size) : -ENOENT; });
+int orvex_truncate(const char* path, off_t size, fuse_file_info* info) {
+  return guarded("orvex_truncate", path,
+                 [&] { return path != nullptr ? drive().truncate(path, size, handleOf(info)) : -ENOENT; });
 }
 
-int orvex_ftruncate(const char* path, off_t size, fuse_file_info* info) {
-  return guarded("orvex_ftruncate", path,
-                 [&] { return path != nullptr ? drive().truncate(path, size, info->fh) : -ENOENT; });
-}
-
-int orvex_utimens(const char* path, const timespec times[2]) {
+int orvex_utimens(const char* path, const timespec times[2], fuse_file_info* /*info*/) {
   return guarded("orvex_utimens", path, [&] { return path != nullptr ? drive().utimens(path, times) : -ENOENT; });
 }
 
-// ---- Not built yet ---------------------------------------------------------
+// ---- Namespace ---------------------------------------------------------------
+
+int orvex_rename(const char* from, const char* to, unsigned int flags) {
+  return guarded("orvex_rename", from,
+                 [&] { return from != nullptr && to != nullptr ? drive().rename(from, to, flags) : -ENOENT; });
+}
+
 // Changes to the namespace come with the upload of such changes. Until then
 // the drive answers them as a read-only file system does, so that no program
 // believes a change was kept.
-
 int readOnly() {
   return -EROFS;
 }
@@ -199,11 +240,11 @@ fuse_operations makeOperations() {
   table.unlink = [](const char*) { return readOnly(); };
   table.rmdir = [](const char*) { return readOnly(); };
   table.symlink = [](const char*, const char*) { return readOnly(); };
-  table.rename = [](const char*, const char*) { return readOnly(); };
+  table.rename = orvex_rename;
   table.link = [](const char*, const char*) { return readOnly(); };
   table.chmod = orvex_chmod;
   // Owners are not kept: every node belongs to the user who mounted the drive.
-  table.chown = [](const char*, uid_t, gid_t) { return 0; };
+  table.chown = [](const char*, uid_t, gid_t, fuse_file_info*) { return 0; };
   table.truncate = orvex_truncate;
   table.open = orvex_open;
   table.read = orvex_read;
@@ -215,19 +256,14 @@ fuse_operations makeOperations() {
   table.getxattr = orvex_getxattr;
   table.listxattr = orvex_listxattr;
   table.removexattr = orvex_removexattr;
+  table.opendir = orvex_opendir;
   table.readdir = orvex_readdir;
+  table.releasedir = orvex_releasedir;
   table.init = orvex_init;
   table.destroy = orvex_destroy;
   table.create = orvex_create;
-  table.ftruncate = orvex_ftruncate;
-  table.fgetattr = orvex_fgetattr;
   table.utimens = orvex_utimens;
   table.fallocate = orvex_fallocate;
-  // Callbacks receive a path even for open files: they find their records by
-  // path, and a null one arrives only for an item removed while open.
-  table.flag_nullpath_ok = 1;
-  table.flag_nopath = 0;
-  table.flag_utime_omit_ok = 0;
   return table;
 }
 

@@ -28,7 +28,8 @@ OVMountController::OVMountController(OVFuseCallback& drive, OVMountListener& lis
       facts_(facts),
       systemLog_(systemLog),
       self_(std::make_shared<OVMountController*>(this)),
-      weakSelf_(self_) {
+      weakSelf_(self_),
+      invalidator_(drive, loop_) {
   drive_.setMountHooks(
       [this] {
         {
@@ -141,8 +142,11 @@ void OVMountController::didMount() {
   calledUnmount_ = false;
   // Without O_CREAT: the drive always shows the lock file, and should the
   // drive be gone again already, nothing may be created in the bare folder,
-  // which FUSE needs empty to mount on.
-  fuseLockHandle_ = ::open((config_.mountPath + std::string(kFuseLock)).c_str(), O_RDWR | O_CLOEXEC);
+  // which FUSE needs empty to mount on. O_PATH pins the mount (a plain
+  // unmount from outside fails as busy) without opening the file on the
+  // drive: closing an open file sends the drive a request, and when this
+  // process dies that request would wait for itself forever.
+  fuseLockHandle_ = ::open((config_.mountPath + std::string(kFuseLock)).c_str(), O_PATH | O_CLOEXEC);
   if (fuseLockHandle_ == -1)
     OVLog(kLogMain, "Warning! Cannot open fuse lock file: error {}", errno);
   if (auto device = fuseMountDevice(config_.mountPath)) {
@@ -211,9 +215,12 @@ int OVMountController::endLoop(int wakeFd) {
   // a FUSE worker, which then sees that the loop is to end. The loop may end
   // and close the device before the answer is sent; the request then fails
   // as aborted, which means the same.
+  // The lock file's descriptor reaches the drive even when it is detached
+  // from the file tree; it is an O_PATH descriptor, which the attribute
+  // calls take only through its /proc link.
   constexpr const char* kWakeName = "user.orvex.wake";
-  const ssize_t woken = wakeFd != -1 ? ::fgetxattr(wakeFd, kWakeName, nullptr, 0)
-                                     : ::getxattr(config_.mountPath.c_str(), kWakeName, nullptr, 0);
+  const std::string wakePath = wakeFd != -1 ? "/proc/self/fd/" + std::to_string(wakeFd) : config_.mountPath;
+  const ssize_t woken = ::getxattr(wakePath.c_str(), kWakeName, nullptr, 0);
   if (woken >= 0 || errno == ENODATA || errno == ECONNABORTED || errno == ENOTCONN)
     return 0;
   return errno;

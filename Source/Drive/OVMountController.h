@@ -6,6 +6,7 @@
 
 #include "Dispatch/MainQueue.h"
 #include "Drive/OVFuseMount.h"
+#include "Drive/OVKernelInvalidator.h"
 #include "Drive/OVMountOptions.h"
 
 #include <atomic>
@@ -70,6 +71,9 @@ class OVMountController {
   const std::string& mountPath() const { return config_.mountPath; }
   // The options of the next mount.
   std::vector<std::string> options() const;
+  // What the store tells of changed paths, passed on to the kernel while the
+  // drive is mounted. Reset the store's listener before the controller goes.
+  OVKernelInvalidator& invalidator() { return invalidator_; }
 
  private:
   void mountOrvexDrive(std::vector<std::string> options, std::uint64_t generation);
@@ -104,7 +108,8 @@ class OVMountController {
   std::uint64_t generation_ = 0; // of the latest mount thread
   std::unique_ptr<OVMountWatch> watch_;
   std::thread mountThread_;
-  OVFuseLoop loop_; // thread-safe on its own
+  OVFuseLoop loop_;                 // thread-safe on its own
+  OVKernelInvalidator invalidator_; // thread-safe on its own; uses loop_
 
   // What the latest mount thread has reached, for the destructor.
   std::mutex threadMutex_;

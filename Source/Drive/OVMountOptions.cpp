@@ -87,20 +87,15 @@ std::vector<std::string> mountOptions(std::string_view appTitle, const OVMountFa
       "subtype=" + name,
       // Cached contents are dropped when a file's size or time changed on the server.
       "auto_cache",
-      // The metadata changes under the drive at any time (catch-up, real-time
-      // changes), and FUSE 2's path API cannot tell the kernel which entry
-      // went stale, so the timeouts alone bound how old what the kernel shows
-      // may be. One second keeps a remote change visible within about a
-      // second while a listing followed by the per-entry stats of `ls -l` or
-      // a file manager, all within one second, is answered once. New names
-      // are never cached as missing: a file that just arrived must show at once.
+      // Whoever changes the store's view of a path tells the kernel (the
+      // drive's invalidator), so the kernel may keep names and attributes
+      // long: a listing followed by `ls -l` and every later look at the same
+      // folder are answered from its caches. New names are never cached as
+      // missing: a file that just arrived must show at once.
       "entry_timeout=" + std::to_string(kDriveEntryTimeout),
       "attr_timeout=" + std::to_string(kDriveAttributeTimeout),
       "negative_timeout=0",
-      // Without big_writes every write arrives in 4 KiB pieces (measured
-      // here at 125 MiB/s against 827 MiB/s with it).
-      "big_writes",
-      "max_write=" + std::to_string(kDriveMaxTransfer),
+      // Writes and read-ahead are sized at init; reads by this option.
       "max_read=" + std::to_string(kDriveMaxTransfer),
       // The kernel checks the permission bits itself, so that a file locked by
       // someone else, shown without write bits, really cannot be written.

@@ -21,11 +21,12 @@ struct OVMountFacts {
 };
 
 // The kernel's attribute and name caches, in seconds; see OVMountOptions.cpp.
-inline constexpr int kDriveAttributeTimeout = 1;
-inline constexpr int kDriveEntryTimeout = 1;
+inline constexpr int kDriveAttributeTimeout = 60;
+inline constexpr int kDriveEntryTimeout = 60;
 
-// The largest write and read FUSE 2 passes in one request.
-inline constexpr int kDriveMaxTransfer = 128 * 1024;
+// The largest read, write and read-ahead the drive asks the kernel for in one
+// request (the kernel's own limit is 256 pages).
+inline constexpr unsigned kDriveMaxTransfer = 1024 * 1024;
 
 // The options, one per entry, in the order they are passed: names from the
 // title, caches, transfer sizes, permission checks, and "allow_root" for an

@@ -12,6 +12,7 @@
 #include "Store/OVFinderRefresher.h"
 #include "Store/OVOpenFileBookkeeping.h"
 #include "Store/OVPathCache.h"
+#include "Store/OVPathChangeListener.h"
 #include "Store/OVPlannerStatistics.h"
 #include "Store/OVShareStore.h"
 #include "Store/OVSqlite.h"
@@ -249,6 +250,7 @@ class OVDatabase {
   void setDownloadTracker(OVDownloadTracker* tracker);
   void setOpenFileBookkeeping(OVOpenFileBookkeeping* bookkeeping);
   void setFinderRefresher(OVFinderRefresher* refresher);
+  void setPathChangeListener(OVPathChangeListener* listener);
   // The logged-in user's e-mail address, the `user` of nodes created on the
   // drive. Until the login sets it, no user is known and the field stays empty.
   using UserEmail = std::function<std::string()>;
@@ -380,6 +382,7 @@ class OVDatabase {
   OVDownloadTracker& downloadTracker() const { return *downloadTracker_.load(); }
   OVOpenFileBookkeeping& openFiles() const { return *openFiles_.load(); }
   OVFinderRefresher& finderRefresher() const { return *finderRefresher_.load(); }
+  OVPathChangeListener& pathChangeListener() const { return *pathChangeListener_.load(); }
   std::string userEmail() const;
 
   // The node's main row as stored now, or `file` when it has none.
@@ -395,12 +398,22 @@ class OVDatabase {
   void changeFilesShareIdInFolderRecursive(const OVFile& folder, const std::string& newShareId,
                                            std::set<std::string>& visited);
 
-  // One record of a merge; folders whose listing changed are added to `refresh`.
-  void mergeRecord(const OVVirtualFile& record, std::set<std::string>& refresh);
-  void mergeDeletedRecord(const OVVirtualFile& record, const std::optional<OVFile>& local,
-                          std::set<std::string>& refresh);
-  void mergeNewRecord(const OVVirtualFile& record, std::set<std::string>& refresh);
-  void mergeKnownRecord(const OVVirtualFile& record, OVFile local, std::set<std::string>& refresh);
+  // What a merge changed, for those who show the tree.
+  struct MergeEffects {
+    std::set<std::string> refresh;                       // ids of folders whose listing changed
+    std::set<std::pair<std::string, std::string>> names; // (folder id, name) of every entry that changed
+    void changed(const std::string& folderId, const std::string& name) { names.emplace(folderId, name); }
+  };
+  // One record of a merge, adding what it changed to `effects`.
+  void mergeRecord(const OVVirtualFile& record, MergeEffects& effects);
+  void mergeDeletedRecord(const OVVirtualFile& record, const std::optional<OVFile>& local, MergeEffects& effects);
+  void mergeNewRecord(const OVVirtualFile& record, MergeEffects& effects);
+  void mergeKnownRecord(const OVVirtualFile& record, OVFile local, MergeEffects& effects);
+  // Tells the path listener which drive paths the merge changed (after its commit).
+  void reportChangedPaths(const MergeEffects& effects);
+  // Every drive path of the folder with `folderId` (a share id stands for the
+  // share's top folder); empty when it is not shown.
+  std::vector<std::string> folderDrivePaths(const std::string& folderId);
   // Merges one event's record and, when its share is known, records how far the share is caught up.
   void applyJournalRecord(const std::optional<OVVirtualFile>& record, std::int32_t shareTick);
 
@@ -409,10 +422,12 @@ class OVDatabase {
   OVNoDownloadQueue noDownloadQueue_;
   OVNoOpenFiles noOpenFiles_;
   OVNoFinderChannel noFinderChannel_;
+  OVNoMountedDrive noMountedDrive_;
   std::atomic<OVUploadTracker*> uploadTracker_{&noUploadQueue_};
   std::atomic<OVDownloadTracker*> downloadTracker_{&noDownloadQueue_};
   std::atomic<OVOpenFileBookkeeping*> openFiles_{&noOpenFiles_};
   std::atomic<OVFinderRefresher*> finderRefresher_{&noFinderChannel_};
+  std::atomic<OVPathChangeListener*> pathChangeListener_{&noMountedDrive_};
   mutable std::mutex userEmailMutex_;
   UserEmail userEmail_; // guarded by userEmailMutex_; null: no user known
 

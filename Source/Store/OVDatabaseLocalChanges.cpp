@@ -97,6 +97,10 @@ void OVDatabase::setFinderRefresher(OVFinderRefresher* refresher) {
   finderRefresher_ = refresher != nullptr ? refresher : &noFinderChannel_;
 }
 
+void OVDatabase::setPathChangeListener(OVPathChangeListener* listener) {
+  pathChangeListener_ = listener != nullptr ? listener : &noMountedDrive_;
+}
+
 void OVDatabase::setUserEmail(UserEmail userEmail) {
   std::lock_guard lock(userEmailMutex_);
   userEmail_ = std::move(userEmail);

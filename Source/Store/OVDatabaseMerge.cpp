@@ -145,20 +145,46 @@ void OVDatabase::applyJournalRecord(const std::optional<OVVirtualFile>& received
 // ---- The merge ------------------------------------------------------------------
 
 void OVDatabase::updateFilesInShare(const std::vector<OVVirtualFile>& files, const ManagedShare& /*share*/) {
-  std::set<std::string> refresh;
+  MergeEffects effects;
   ShutdownBlock block(*this);
   {
     BatchTransaction transaction(*this, files.size() > kLargestBatchWithoutTransaction);
     for (const OVVirtualFile& record : files) {
-      mergeRecord(record, refresh);
+      mergeRecord(record, effects);
     }
   }
-  if (!refresh.empty()) {
-    finderRefresher().refreshFinderFolders(refresh);
+  reportChangedPaths(effects);
+  if (!effects.refresh.empty()) {
+    finderRefresher().refreshFinderFolders(effects.refresh);
   }
 }
 
-void OVDatabase::mergeRecord(const OVVirtualFile& record, std::set<std::string>& refresh) {
+void OVDatabase::reportChangedPaths(const MergeEffects& effects) {
+  OVPathChangeListener& listener = pathChangeListener();
+  if (effects.names.empty() || &listener == &noMountedDrive_)
+    return;
+  // Changes come in folders (a catch-up page, a folder's content): each
+  // folder's paths are looked up once, not once for each of its entries.
+  std::vector<std::string> paths;
+  const std::string* folderId = nullptr; // names are sorted by folder
+  std::vector<std::string> folderPaths;
+  for (const auto& [parentId, name] : effects.names) {
+    if (folderId == nullptr || parentId != *folderId) {
+      folderId = &parentId;
+      folderPaths = folderDrivePaths(parentId);
+      paths.insert(paths.end(), folderPaths.begin(), folderPaths.end());
+    }
+    for (const std::string& folder : folderPaths) {
+      std::string& path = paths.emplace_back(folder);
+      path += '/';
+      path += name;
+    }
+  }
+  if (!paths.empty())
+    listener.pathsChanged(std::move(paths));
+}
+
+void OVDatabase::mergeRecord(const OVVirtualFile& record, MergeEffects& effects) {
   // The row being sent is what the server will answer; an older record must
   // not replace it meanwhile.
   if (record.InternalName && uploadTracker().existsOperationOnFileWithInternalName(*record.InternalName)) {
@@ -172,20 +198,23 @@ void OVDatabase::mergeRecord(const OVVirtualFile& record, std::set<std::string>&
   auto local = fileWithId(*record.InternalName, false);
   clearCacheForId(*record.InternalName);
   if (record.Deleted) {
-    mergeDeletedRecord(record, local, refresh);
+    mergeDeletedRecord(record, local, effects);
   } else if (!local) {
-    mergeNewRecord(record, refresh);
+    mergeNewRecord(record, effects);
   } else {
-    mergeKnownRecord(record, std::move(*local), refresh);
+    mergeKnownRecord(record, std::move(*local), effects);
   }
 }
 
 void OVDatabase::mergeDeletedRecord(const OVVirtualFile& record, const std::optional<OVFile>& local,
-                                    std::set<std::string>& refresh) {
+                                    MergeEffects& effects) {
   const std::string& id = *record.InternalName;
-  refresh.insert(*record.ParrentId);
+  effects.refresh.insert(*record.ParrentId);
   if (!record.IsFile) {
-    refresh.erase(id); // the folder itself is gone: nothing to show in it
+    effects.refresh.erase(id); // the folder itself is gone: nothing to show in it
+  }
+  if (local) {
+    effects.changed(local->parentId, local->publicName);
   }
   if (!local) {
     deleteFile(id);
@@ -206,7 +235,7 @@ void OVDatabase::mergeDeletedRecord(const OVVirtualFile& record, const std::opti
   deleteFile(id);
 }
 
-void OVDatabase::mergeNewRecord(const OVVirtualFile& record, std::set<std::string>& refresh) {
+void OVDatabase::mergeNewRecord(const OVVirtualFile& record, MergeEffects& effects) {
   const OVFile remote(record);
   addFile(remote, kFileStatusSynchronized);
   if (fileWithId(remote.internalName, true)) {
@@ -214,15 +243,16 @@ void OVDatabase::mergeNewRecord(const OVVirtualFile& record, std::set<std::strin
   } else if (auto first = fileWithId(remote.internalName, false); first && first->tick < remote.tick) {
     deleteFile(remote.internalName, first->tick); // an older row another writer left
   }
-  refresh.insert(remote.parentId);
+  effects.refresh.insert(remote.parentId);
+  effects.changed(remote.parentId, remote.publicName);
 }
 
-void OVDatabase::mergeKnownRecord(const OVVirtualFile& record, OVFile local, std::set<std::string>& refresh) {
+void OVDatabase::mergeKnownRecord(const OVVirtualFile& record, OVFile local, MergeEffects& effects) {
   OVFile remote(record);
   ManagedSharePtr enclosing = getSubshareForFile(remote);
   remote.shareId = enclosing ? enclosing->ShareId.value_or("") : record.ShareId.value_or("");
-  refresh.insert(local.parentId);
-  refresh.insert(remote.parentId);
+  effects.refresh.insert(local.parentId);
+  effects.refresh.insert(remote.parentId);
   // A node inside a folder share also reaches us through the share holding
   // the folder; only the folder share's own records are applied.
   if (enclosing && enclosing->ShareId != record.ShareId) {
@@ -261,6 +291,8 @@ void OVDatabase::mergeKnownRecord(const OVVirtualFile& record, OVFile local, std
   }
   deleteFile(local.internalName);
   addFile(remote, kFileStatusSynchronized);
+  effects.changed(local.parentId, local.publicName);
+  effects.changed(remote.parentId, remote.publicName);
   if (contentChanged) {
     cacheEraser_.deleteFileCache(local);
   }

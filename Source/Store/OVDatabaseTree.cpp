@@ -330,6 +330,29 @@ std::optional<std::string> OVDatabase::fullFilePath(const OVFile& file) {
   return shareFolderPath(*share, path);
 }
 
+std::vector<std::string> OVDatabase::folderDrivePaths(const std::string& folderId) {
+  std::vector<std::string> paths;
+  const auto add = [&paths](std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+      path.pop_back();
+    paths.push_back(std::move(path));
+  };
+  for (const ManagedSharePtr& share : shares()) {
+    // A folder share's top folder is the shared folder's own node.
+    if (share->ShareId == folderId || (share->isSubfolderShare() && share->InternalName == folderId))
+      add(shareFolderPath(*share, ""));
+  }
+  if (auto folder = fileWithId(folderId, false); folder && !folder->isFile) {
+    if (auto path = fullFilePath(*folder))
+      add(std::move(*path));
+    if (auto inSubshare = allFilePathsFromSubshare(*folder)) {
+      for (std::string& path : *inSubshare)
+        add(std::move(path));
+    }
+  }
+  return paths;
+}
+
 std::optional<std::string> OVDatabase::fullFilePathFromSubShare(const OVFile& file) {
   ManagedSharePtr share = shareWithId(file.shareId);
   if (!share || !share->isSubfolderShare())

@@ -74,7 +74,14 @@ std::optional<std::string> OVFileCache::prepareFolder(const std::filesystem::pat
 // folders): the line also goes to standard error so that it is not lost.
 void OVFileCache::initCachePathes() const {
   for (const auto* folder : {&root_, &files_, &uploads_, &downloads_, &logs_}) {
-    if (auto failure = prepareFolder(*folder)) {
+    auto failure = prepareFolder(*folder);
+    // Everything below holds the user's files and tokens: no one else may look in.
+    if (!failure && folder == &root_) {
+      std::error_code error;
+      std::filesystem::permissions(root_, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace,
+                                   error);
+    }
+    if (failure) {
       OVLog(kLogMain, "{}", *failure);
       (void)std::fprintf(stderr, "%s\n", failure->c_str());
       OVLogger::shared().flush();

@@ -1,5 +1,7 @@
 #include "Store/OVSqlite.h"
 
+#include <sys/stat.h>
+
 #include <sqlite3.h>
 
 #include <chrono>
@@ -88,6 +90,9 @@ std::unique_ptr<SqliteConnection> SqliteConnection::open(const std::string& path
     return nullptr;
   }
   sqlite3_extended_result_codes(db, 1);
+  // A store describes the user's files: readable by the user alone, whatever the umask.
+  if (const char* file = sqlite3_db_filename(db, "main"); file != nullptr && *file != '\0')
+    (void)::chmod(file, 0600);
   return std::unique_ptr<SqliteConnection>(new SqliteConnection(db));
 }
 

@@ -1,21 +1,22 @@
 // Attributes on the mounted drive, as stat(2) and statfs(2) see them.
-#include "Drive/OVListingSnapshots.h"
+#include "Drive/OVMountController.h"
 #include "Drive/Support/DriveHarness.h"
 #include "OVLogger.h"
+#include "Store/OVDatabase.h"
 #include "Store/OVDatabaseConstants.h"
+#include "Sync/OVVirtualFile.h"
 
 #include <gmock/gmock.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
 
 namespace orvex::test {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
 
 struct stat statOf(const std::string& path) {
   struct stat attributes {};
@@ -160,35 +161,42 @@ TEST_F(AttributesTest, StatfsAddsTheStoreSizeToTheCacheDisk) {
   EXPECT_EQ(drive.f_blocks - drive.f_bfree, 2000u);
 }
 
-// The kernel keeps what it was told for its timeout, so only polling shows
-// when a change made under the mounted drive arrives; the deadline bounds it.
-bool sizeBecomes(const std::string& path, off_t size, std::chrono::milliseconds within) {
-  const auto deadline = std::chrono::steady_clock::now() + within;
-  struct stat now {};
-  while (::stat(path.c_str(), &now) == 0 && now.st_size != size && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the poll interval, not a wait for a state
-  return now.st_size == size;
+OVVirtualFile remoteRecord(const std::string& id, const std::string& name, std::int64_t size) {
+  OVVirtualFile record;
+  record.ShareId = "S1";
+  record.InternalName = id;
+  record.ParrentId = "S1";
+  record.PublicName = name;
+  record.IsFile = true;
+  record.EndOfFile = static_cast<std::uint64_t>(size);
+  record.POSIXPermissions = 0644;
+  record.Tick = 9;
+  record.LastWriteTime = dateFromSecondsSince1970(1.7e9 + static_cast<double>(size));
+  return record;
 }
 
-TEST_F(AttributesTest, RemoteChangesShowWithinTheKernelCacheTimeout) {
+TEST_F(AttributesTest, MergedChangesShowAtOnceThoughTheKernelKeepsAttributesLong) {
   file("F1", "report.txt", 10);
+  file("F3", "old name.txt", 1);
   ASSERT_TRUE(harness.mount());
-  const std::string path = harness.at("/Projects/report.txt");
-  ASSERT_EQ(statOf(path).st_size, 10);
+  const std::string report = harness.at("/Projects/report.txt");
+  // Now in the kernel's caches, which keep names and attributes for a minute.
+  ASSERT_EQ(statOf(report).st_size, 10);
+  ASSERT_EQ(statOf(harness.at("/Projects/old name.txt")).st_size, 1);
+  ASSERT_THAT(listFolder(harness.at("/Projects")), UnorderedElementsAre("report.txt", "old name.txt"));
 
-  // A catch-up changes rows under the mounted drive.
-  ASSERT_TRUE(harness.db().doUpdateQuery("UPDATE files SET fileSize = 20 WHERE internalName = 'F1'"));
-  harness.addNode("S1", "F2", "S1", "new.txt", true, 5);
-  // A new name shows at once: missing names are not cached.
-  EXPECT_EQ(statOf(harness.at("/Projects/new.txt")).st_size, 5);
-  EXPECT_TRUE(sizeBecomes(path, 20, std::chrono::milliseconds(2500)));
+  // A catch-up page: new content, a rename and a new file.
+  harness.db().updateFilesInShare(
+      {remoteRecord("F1", "report.txt", 20), remoteRecord("F3", "new name.txt", 1), remoteRecord("F2", "new.txt", 5)},
+      *harness.db().shareWithId("S1"));
+  harness.controller->invalidator().waitUntilDone();
 
-  // After a listing the drive answers from the rows it listed, for a moment
-  // of its own clock; past that moment the store is asked again.
-  EXPECT_THAT(listFolder(harness.at("/Projects")), testing::UnorderedElementsAre("report.txt", "new.txt"));
-  ASSERT_TRUE(harness.db().doUpdateQuery("UPDATE files SET fileSize = 30 WHERE internalName = 'F1'"));
-  harness.store.clock.advance(OVListingSnapshots::kLifetime + std::chrono::milliseconds(1));
-  EXPECT_TRUE(sizeBecomes(path, 30, std::chrono::milliseconds(2500)));
+  EXPECT_EQ(statOf(report).st_size, 20);
+  struct stat gone {};
+  EXPECT_EQ(::stat(harness.at("/Projects/old name.txt").c_str(), &gone), -1);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(statOf(harness.at("/Projects/new name.txt")).st_size, 1);
+  EXPECT_THAT(listFolder(harness.at("/Projects")), UnorderedElementsAre("report.txt", "new name.txt", "new.txt"));
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -108,10 +110,20 @@ TEST(MountTest, DeadMountInTheWayIsClearedQuietly) {
   harness.addShare("S1", "Projects");
   // A FUSE mount whose daemon went away: the device closes, the mount stays.
   std::filesystem::create_directories(harness.mountPath);
-  fuse_args args = FUSE_ARGS_INIT(0, nullptr);
-  fuse_chan* channel = fuse_mount(harness.mountPath.c_str(), &args);
-  ASSERT_NE(channel, nullptr);
-  fuse_chan_destroy(channel);
+  // A child mounts and dies without unmounting.
+  const pid_t child = ::fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    std::string program = "dead";
+    char* argv[] = {program.data(), nullptr};
+    fuse_args args = FUSE_ARGS_INIT(1, argv);
+    const fuse_lowlevel_ops operations{};
+    fuse_session* session = fuse_session_new(&args, &operations, sizeof operations, nullptr);
+    ::_exit(session != nullptr && fuse_session_mount(session, harness.mountPath.c_str()) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   struct stat attributes {};
   ASSERT_EQ(::stat(harness.mountPath.c_str(), &attributes), -1);
   ASSERT_EQ(errno, ENOTCONN);

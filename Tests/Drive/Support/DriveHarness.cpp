@@ -34,6 +34,7 @@ DriveHarness::DriveHarness(Options options) {
                                            OVFuseCallback::Config{options.excessiveLogging}, store.clock);
   OVMountController::Config config{options.title, mountPath, false, "orvex-tests"};
   controller = std::make_unique<OVMountController>(*drive, listener, main, config, options.facts, systemLog);
+  db().setPathChangeListener(&controller->invalidator());
   mainThread_ = std::thread([this] { main.run(); });
   descriptorsBefore_ = openDescriptors();
 }
@@ -44,6 +45,7 @@ DriveHarness::~DriveHarness() {
 
 void DriveHarness::tearDown() {
   // The controller unmounts and waits for its mount thread; it lives on the main thread.
+  db().setPathChangeListener(nullptr);
   main.sync([this] { controller.reset(); });
   main.quit();
   mainThread_.join();

@@ -100,7 +100,7 @@ void ProgramFixture::TearDown() {
     }
   if (mounted()) {
     ADD_FAILURE() << "the drive was left mounted";
-    std::string command = "fusermount -uz '" + mountPath.string() + "'";
+    std::string command = "fusermount3 -uz '" + mountPath.string() + "'";
     [[maybe_unused]] int ignored = std::system(command.c_str());
   }
   browser.reset();

@@ -129,7 +129,8 @@ TEST_F(KeptIdentity, KeysThatAreNotRsaPrivateKeysAreRefused) {
   std::unique_ptr<BIO, decltype(&BIO_free_all)> bio(BIO_new(BIO_s_mem()), BIO_free_all);
   ASSERT_EQ(PEM_write_bio_PrivateKey(bio.get(), ec.get(), nullptr, nullptr, 0, nullptr, nullptr), 1);
   char* data = nullptr;
-  std::string ecPem(data, static_cast<std::size_t>(BIO_get_mem_data(bio.get(), &data)));
+  const long length = BIO_get_mem_data(bio.get(), &data); // sets data: before the string reads it
+  std::string ecPem(data, static_cast<std::size_t>(length));
   EXPECT_FALSE(RsaKey::fromPrivatePem(ecPem));
   EXPECT_FALSE(RsaKey::fromPrivatePem(""));
   EXPECT_FALSE(RsaKey::fromPrivatePem(RsaKey::generate().publicJwk().dump()));
