@@ -7,75 +7,46 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
-#include <vector>
 
 namespace orvex {
 namespace {
-
-constexpr off_t kFileSize = 1024;
 
 const BareFuse& self() {
   return *static_cast<const BareFuse*>(fuse_get_context()->private_data);
 }
 
-// The folder a path names ("/big"), or the end of the list.
-BareFuse::Folders::const_iterator folderOf(std::string_view path) {
-  const BareFuse::Folders& folders = self().folders();
-  return path.size() > 1 ? folders.find(path.substr(1)) : folders.end();
+void fillAttributes(const BareFuse::Entry& entry, struct stat& attributes) {
+  attributes = {};
+  attributes.st_mode = entry.isFolder ? S_IFDIR | 0700 : S_IFREG | 0600;
+  attributes.st_nlink = entry.isFolder ? 2 : 1;
+  attributes.st_size = entry.isFolder ? 0 : self().fileSize();
 }
 
 int bareGetattr(const char* path, struct stat* attributes, fuse_file_info*) {
-  std::memset(attributes, 0, sizeof *attributes);
-  const std::string_view name(path);
-  if (name == "/" || folderOf(name) != self().folders().end()) {
-    attributes->st_mode = S_IFDIR | 0755;
-    attributes->st_nlink = 2;
-    return 0;
-  }
-  // Any name in a folder is a file: nothing is looked up.
-  if (folderOf(name.substr(0, name.rfind('/'))) == self().folders().end())
+  const BareFuse::Entry* entry = self().find(path);
+  if (entry == nullptr)
     return -ENOENT;
-  attributes->st_mode = S_IFREG | 0644;
-  attributes->st_nlink = 1;
-  attributes->st_size = kFileSize;
+  fillAttributes(*entry, *attributes);
   return 0;
 }
 
-void fileAttributes(struct stat& attributes) {
-  attributes = {};
-  attributes.st_mode = S_IFREG | 0644;
-  attributes.st_nlink = 1;
-  attributes.st_size = kFileSize;
-}
-
-// Pages with real offsets and every entry's attributes, as the drive lists:
-// the best a FUSE file system of the high-level API can do.
 int bareReaddir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, fuse_file_info*,
                 fuse_readdir_flags) {
-  struct stat attributes {};
-  if (std::string_view(path) == "/") {
-    attributes.st_mode = S_IFDIR | 0755;
-    attributes.st_nlink = 2;
-    off_t next = 0;
-    for (const auto& [name, count] : self().folders()) {
-      if (++next > offset && fill(buffer, name.c_str(), &attributes, next, FUSE_FILL_DIR_PLUS) != 0)
-        return 0;
-    }
-    return 0;
-  }
-  auto folder = folderOf(path);
-  if (folder == self().folders().end())
+  const BareFuse::Entry* folder = self().find(path);
+  if (folder == nullptr || !folder->isFolder)
     return -ENOENT;
-  fileAttributes(attributes);
-  for (off_t i = offset; i < folder->second; ++i) {
-    if (fill(buffer, ("f" + std::to_string(i)).c_str(), &attributes, i + 1, FUSE_FILL_DIR_PLUS) != 0)
-      return 0;
+  const std::string prefix = std::strcmp(path, "/") == 0 ? "/" : std::string(path) + "/";
+  struct stat attributes {};
+  for (auto next = static_cast<std::size_t>(offset); next < folder->children.size(); ++next) {
+    const std::string& name = folder->children[next];
+    fillAttributes(*self().find(prefix + name), attributes);
+    if (fill(buffer, name.c_str(), &attributes, static_cast<off_t>(next + 1), FUSE_FILL_DIR_PLUS) != 0)
+      break;
   }
   return 0;
 }
 
-// Asked like the drive is (`ls -l` asks two per entry), answered like a
+// Asked like the drive is (`ls -l` asks one per entry), answered like a
 // file without attributes.
 int bareGetxattr(const char*, const char*, char*, size_t) {
   return -ENODATA;
@@ -99,8 +70,15 @@ fuse_operations bareOperations() {
 
 } // namespace
 
-BareFuse::BareFuse(std::filesystem::path mountPath, Folders folders)
-    : mountPath_(std::move(mountPath)), folders_(std::move(folders)) {
+BareFuse::BareFuse(std::filesystem::path mountPath, const std::vector<Node>& nodes, off_t fileSize)
+    : mountPath_(std::move(mountPath)), fileSize_(fileSize) {
+  entries_["/"].isFolder = true;
+  for (const Node& node : nodes) {
+    const std::string path = "/" + node.path;
+    const std::size_t slash = path.rfind('/');
+    entries_[path].isFolder = node.isFolder;
+    entries_[slash == 0 ? "/" : path.substr(0, slash)].children.push_back(path.substr(slash + 1));
+  }
   // The drive's own options (timeouts, request sizes, permission checks).
   std::vector<std::string> words = {"bare"};
   for (const std::string& option : mountOptions("bare", OVMountFacts{}, true)) {
@@ -125,6 +103,11 @@ BareFuse::BareFuse(std::filesystem::path mountPath, Folders folders)
       fuse_loop_cfg_destroy(config);
     });
   }
+}
+
+const BareFuse::Entry* BareFuse::find(const std::string& path) const {
+  auto entry = entries_.find(path);
+  return entry == entries_.end() ? nullptr : &entry->second;
 }
 
 BareFuse::~BareFuse() {

@@ -146,10 +146,30 @@ bool OVDatabase::terminating() const {
 }
 
 void OVDatabase::updateShares(const ClientLoginResponse& profile, const std::string& domain) {
+  std::vector<std::string> shown = sharePaths();
   shareStore_.updateSharesForDomain(profile, domain);
   if (knowsRealShares(shareStore_)) {
     isEmpty_ = false;
   }
+  reportShareChange(std::move(shown));
+}
+
+std::vector<std::string> OVDatabase::sharePaths() {
+  std::vector<std::string> paths;
+  for (const ManagedSharePtr& share : shares())
+    paths.push_back("/" + share->DisplayName.value_or(""));
+  return paths;
+}
+
+void OVDatabase::reportShareChange(std::vector<std::string> pathsBefore) {
+  OVPathChangeListener& listener = pathChangeListener();
+  if (&listener == &noMountedDrive_)
+    return;
+  // A handful of paths: every share folder before and after, and the root.
+  std::vector<std::string> after = sharePaths();
+  pathsBefore.insert(pathsBefore.end(), after.begin(), after.end());
+  pathsBefore.emplace_back("/");
+  listener.pathsChanged(std::move(pathsBefore));
 }
 
 } // namespace orvex

@@ -411,6 +411,10 @@ class OVDatabase {
   void mergeKnownRecord(const OVVirtualFile& record, OVFile local, MergeEffects& effects);
   // Tells the path listener which drive paths the merge changed (after its commit).
   void reportChangedPaths(const MergeEffects& effects);
+  // The drive paths of the shares ("/Name"), and the report of a change of
+  // them: `pathsBefore` are those shown before it.
+  std::vector<std::string> sharePaths();
+  void reportShareChange(std::vector<std::string> pathsBefore);
   // Every drive path of the folder with `folderId` (a share id stands for the
   // share's top folder); empty when it is not shown.
   std::vector<std::string> folderDrivePaths(const std::string& folderId);

@@ -413,15 +413,22 @@ ManagedSharePtr OVDatabase::shareWithPath(std::string_view path) {
 }
 
 bool OVDatabase::renameShare(const ManagedShare& share, const std::string& newName) {
-  return shareStore_.renameShare(share, newName);
+  std::vector<std::string> shown = sharePaths();
+  const bool renamed = shareStore_.renameShare(share, newName);
+  reportShareChange(std::move(shown));
+  return renamed;
 }
 
 void OVDatabase::deleteShareData(const ManagedShare& share) {
+  std::vector<std::string> shown = sharePaths();
   shareStore_.deleteShareData(share);
+  reportShareChange(std::move(shown));
 }
 
 void OVDatabase::deleteDomainShares(const std::vector<std::string>& domains) {
+  std::vector<std::string> shown = sharePaths();
   shareStore_.deleteDomainShares(domains);
+  reportShareChange(std::move(shown));
 }
 
 std::string OVDatabase::globalLoginResponce() {

@@ -11,7 +11,6 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-
 namespace orvex::test {
 namespace {
 

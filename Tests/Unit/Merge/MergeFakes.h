@@ -8,6 +8,7 @@
 #include "Store/OVFile.h"
 #include "Store/OVFinderRefresher.h"
 #include "Store/OVOpenFileBookkeeping.h"
+#include "Store/OVPathChangeListener.h"
 #include "Store/OVUploadTracker.h"
 
 #include <functional>
@@ -70,6 +71,21 @@ class RecordingFinder final : public OVFinderRefresher {
   }
   std::function<void()> onRefresh;
   std::vector<std::set<std::string>> refreshed;
+};
+
+// Records the drive paths each change reported, and whether the store's
+// transaction lock was free when it did (it must be: the drive may wait for
+// a reader of the store before it takes the paths).
+class RecordingPaths final : public OVPathChangeListener {
+ public:
+  void pathsChanged(std::vector<std::string> paths) override {
+    reported.emplace_back(paths.begin(), paths.end());
+    if (storeIsFree)
+      freeEachTime = freeEachTime && storeIsFree();
+  }
+  std::function<bool()> storeIsFree;
+  bool freeEachTime = true;
+  std::vector<std::set<std::string>> reported;
 };
 
 } // namespace orvex::test

@@ -186,6 +186,44 @@ TEST_F(MergeTest, OnlyBatchesOfMoreThanTwoRecordsRunInOneTransaction) {
   EXPECT_EQ(rowCount(), 5);
 }
 
+TEST_F(MergeTest, TellsTheDriveEveryPathItChangedAfterTheCommit) {
+  RecordingPaths paths;
+  paths.storeIsFree = [&] { return !writersLockedOut(db.databasePath()); };
+  db.setPathChangeListener(&paths);
+  folder("D", "S1", "docs");
+  node("A", "D", "old name");
+  node("B", "S1", "gone");
+  node("C", "D", "moved");
+
+  OVVirtualFile gone = record("B", "S1", "gone");
+  gone.Deleted = true;
+  merge({record("A", "D", "new name"), gone, record("C", "S1", "moved"), record("N", "D", "brand new")});
+
+  ASSERT_EQ(paths.reported.size(), 1u);
+  EXPECT_EQ(
+      paths.reported[0],
+      (std::set<std::string>{"/Projects", "/Projects/docs", "/Projects/docs/old name", "/Projects/docs/new name",
+                             "/Projects/gone", "/Projects/docs/moved", "/Projects/moved", "/Projects/docs/brand new"}));
+  EXPECT_TRUE(paths.freeEachTime);
+
+  // Nothing changed, nothing told; no drive, nothing looked up.
+  merge({});
+  EXPECT_EQ(paths.reported.size(), 1u);
+  db.setPathChangeListener(nullptr);
+  merge({record("A", "D", "again")});
+  EXPECT_EQ(paths.reported.size(), 1u);
+}
+
+TEST_F(MergeTest, ShareChangesTellTheDriveTheRootAndEveryShareFolder) {
+  RecordingPaths paths;
+  db.setPathChangeListener(&paths);
+  (void)db.renameShare(*shares.shareWithId("S1"), "Renamed");
+  ASSERT_EQ(paths.reported.size(), 1u);
+  EXPECT_TRUE(paths.reported.back().contains("/"));
+  EXPECT_TRUE(paths.reported.back().contains("/Projects"));
+  db.setPathChangeListener(nullptr);
+}
+
 TEST_F(MergeTest, CatchUpOfAFolderShareStoresTopLevelNodesUnderTheSharedFolder) {
   addFolderShare();
   OSXCatchUpResponse page;
