@@ -1,5 +1,5 @@
-// Directory listings. A listing is made in one pass over the store (names and
-// rows of the folder), with every entry's attributes, and handed to the
+// Directory listings. A listing is made from one query of the folder's rows,
+// with every entry's attributes, and handed to the
 // kernel page by page from the folder's open handle. The rows are also kept
 // for a moment (OVListingSnapshots) for the attribute requests of programs
 // that list without asking for attributes and then stat each name.
@@ -11,7 +11,7 @@
 
 #include <cerrno>
 #include <memory>
-#include <unordered_map>
+#include <unordered_set>
 
 namespace orvex {
 namespace {
@@ -27,6 +27,16 @@ std::string printable(std::string_view name) {
   if (name.size() > kShown)
     shown += fmt::format("... ({} bytes)", name.size());
   return shown;
+}
+
+bool hasDuplicateNames(const std::vector<OVFile>& rows) {
+  std::unordered_set<std::string_view> names;
+  names.reserve(rows.size());
+  for (const OVFile& row : rows) {
+    if (!names.insert(row.publicName).second)
+      return true;
+  }
+  return false;
 }
 
 } // namespace
@@ -88,35 +98,40 @@ std::vector<OVDirectoryEntry> OVFuseCallback::listing(const std::string& path, i
   const std::optional<std::string> folderId = folderIdAt(path, error);
   if (!folderId)
     return {};
-  // The store drops duplicate names first; the rows then match the names one to one.
-  const std::vector<std::string> names = database_.fileNamesListWithParent(*folderId);
   auto rows =
       database_.queryFiles("SELECT * FROM files WHERE parentId = ? AND status != 5 AND NOT deleted", {*folderId});
   if (!rows) {
     error = -EIO;
     return {};
   }
-  std::unordered_map<std::string_view, const OVFile*> byName;
-  byName.reserve(rows->size());
-  for (const OVFile& row : *rows)
-    byName.emplace(row.publicName, &row);
-  entries.reserve(names.size() + 2);
-  std::vector<OVFile> listedRows;
-  listedRows.reserve(names.size());
-  for (const std::string& name : names) {
-    const OVListingVerdict verdict = folderEntryVerdict(name);
-    if (verdict == OVListingVerdict::notALinuxName)
-      reportUnlistable(path, name);
-    auto row = byName.find(name);
-    if (verdict != OVListingVerdict::listed || row == byName.end())
-      continue;
-    OVDirectoryEntry& entry = entries.emplace_back();
-    entry.name = name;
-    fillRecord(*row->second, entry.attributes);
-    entry.hasAttributes = true;
-    listedRows.push_back(*row->second);
+  if (hasDuplicateNames(*rows)) {
+    // Rare: the store keeps one row of each name (and drops the others), so
+    // list what it kept.
+    (void)database_.fileNamesListWithParent(*folderId);
+    rows = database_.queryFiles("SELECT * FROM files WHERE parentId = ? AND status != 5 AND NOT deleted", {*folderId});
+    if (!rows) {
+      error = -EIO;
+      return {};
+    }
   }
-  listings_.remember(path, std::move(listedRows));
+  entries.reserve(rows->size() + 2);
+  // Files the kernel renamed while they were open stay invisible, and so do
+  // names this system cannot show.
+  std::erase_if(*rows, [&](const OVFile& row) {
+    if (row.publicName.starts_with(".fuse_hidden"))
+      return true;
+    const OVListingVerdict verdict = folderEntryVerdict(row.publicName);
+    if (verdict == OVListingVerdict::notALinuxName)
+      reportUnlistable(path, row.publicName);
+    return verdict != OVListingVerdict::listed;
+  });
+  for (const OVFile& row : *rows) {
+    OVDirectoryEntry& entry = entries.emplace_back();
+    entry.name = row.publicName;
+    fillRecord(row, entry.attributes);
+    entry.hasAttributes = true;
+  }
+  listings_.remember(path, std::move(*rows));
   return entries;
 }
 
