@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace orvex::test {
@@ -59,7 +60,28 @@ TEST(MountTest, MountsWithItsNamesKeepsTheLockFileAndNamesItsThread) {
   EXPECT_THAT(table, HasSubstr("default_permissions"));
   EXPECT_THAT(listFolder(harness.at("/")), ElementsAre("Projects"));
   EXPECT_NE(harness.log.find(kLogMain, "didMount: drive was mounted."), "");
+  // Requests of up to 1 MiB, as far as the kernel goes.
+  EXPECT_THAT(harness.log.find(kLogMain, "Drive requests:"), HasSubstr("writes up to 1024 KiB, reads up to 1024 KiB"));
   EXPECT_THAT(harness.listener.counts().failures, IsEmpty());
+}
+
+TEST(MountTest, AMountFuseRefusesIsTriedAgainAndThenReported) {
+  DriveHarness harness;
+  std::filesystem::create_directories(harness.mountPath);
+  OVFuseLoop loop;
+  std::vector<int> reported;
+  const OVMountRequest refused{"orvex-tests", harness.mountPath, {"no_such_option"}};
+
+  EXPECT_EQ(mount_orvex(
+                refused, *harness.drive, loop, [&](int code) { reported.push_back(code); }, harness.systemLog),
+            kMountCannotMount);
+  EXPECT_THAT(reported, ElementsAre(kMountCannotMount));
+  const std::vector<std::string> lines = harness.log.lines(kLogMain);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) {
+                            return line.find("fuse_main finished with return code -1") != std::string::npos;
+                          }),
+            kMountAttempts);
 }
 
 TEST(MountTest, MountPointProblemsAreReportedWithTheirCodes) {
