@@ -264,21 +264,18 @@ void OVDatabase::mergeKnownRecord(const OVVirtualFile& record, OVFile local, Mer
     return;
   }
 
+  // The node's rows (its shadow included) are replaced by the server's below;
+  // the share and lock fields only need to be right in `local` until then.
   local.parentShareId = record.ParentShareId.value_or("");
-  updateParentShareId(local);
   if (local.isLocked != remote.isLocked) {
     local.isLocked = remote.isLocked;
     local.lockedBy = remote.lockedBy;
     local.lockTick = remote.lockTick;
     local.lockDeviceId = remote.lockDeviceId;
-    updateFileLockStatusAndStatusUnChanged(local);
   }
   if (uploadTracker().uploadUnconfirmed(local) &&
       wholeSeconds(local.modifyTime) == wholeSeconds(record.LastWriteTime)) {
     uploadTracker().confirmUpload(local);
-  }
-  if (fileWithId(local.internalName, true)) {
-    deleteFileShadow(local.internalName);
   }
 
   const bool contentChanged = local.isFile && wholeSeconds(local.modifyTime) != wholeSeconds(remote.modifyTime);
