@@ -145,13 +145,17 @@ void OVDownloadQueue::cancelAbandonedTransfer(const std::string& internalName) {
       }
     }
   }
-  const auto found = std::find_if(connections_.begin(), connections_.end(), [&](const auto& connection) {
-    return !connection->task->isFileDownload && connection->task->file.internalName == internalName;
-  });
-  if (found == connections_.end()) {
+  // Held apart from connections_: ending it erases it from there.
+  OVDownloadConnectionPtr connection;
+  for (const auto& candidate : connections_) {
+    if (!candidate->task->isFileDownload && candidate->task->file.internalName == internalName) {
+      connection = candidate;
+      break;
+    }
+  }
+  if (!connection) {
     return;
   }
-  const auto connection = *found;
   OVLog(kLogMain, "Chunk download of file {} stopped: no reader waits for it", connection->task->file.publicName);
   endConnection(connection);
   {
