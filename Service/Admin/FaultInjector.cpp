@@ -127,7 +127,11 @@ std::optional<FaultRule> FaultInjector::claim(const std::string& host, const std
 }
 
 bool FaultInjector::hold(const httplib::Request& request, const FaultRule& rule) {
-  auto held = std::make_shared<HeldRequest>(request.ssl != nullptr ? SSL_get_fd(request.ssl) : -1);
+  return holdConnection(request.ssl != nullptr ? SSL_get_fd(request.ssl) : -1, rule);
+}
+
+bool FaultInjector::holdConnection(int fd, const FaultRule& rule) {
+  auto held = std::make_shared<HeldRequest>(fd);
   // The delay counts from before the request shows as held: whoever sees it
   // held and moves the clock must find the deadline already fixed.
   std::optional<Clock::SteadyTime> deadline;
@@ -168,18 +172,43 @@ bool FaultInjector::beforeHandling(const httplib::Request& request, const std::s
   if (rule->status) {
     response.status = *rule->status;
     response.set_content(rule->body, rule->contentType);
-  } else if (rule->dropAfterBytes) {
+  } else if (rule->dropAfterBytes || rule->stallAfterBytes) {
     forward_(request, response, host);
   } else {
     return false; // delayed or stalled only: the service answers as usual
   }
   if (rule->dropAfterBytes)
     cutBody(response, *rule->dropAfterBytes);
+  if (rule->stallAfterBytes) {
+    // The reply is written after this returns, on the same worker, while the
+    // connection is still the request's.
+    const int fd = request.ssl != nullptr ? SSL_get_fd(request.ssl) : -1;
+    pauseBody(response, *rule->stallAfterBytes, [this, fd, held = *rule] { return holdConnection(fd, held); });
+  }
   return true;
 }
 
 void cutBody(httplib::Response& response, std::int64_t bytes) {
+  pauseBody(response, bytes, [] { return false; });
+}
+
+void pauseBody(httplib::Response& response, std::int64_t bytes, std::function<bool()> reached) {
   const auto limit = static_cast<std::size_t>(bytes);
+  // Whether the limit was passed; shared by the provider's calls.
+  struct Pause {
+    std::function<bool()> reached;
+    bool passed = false;
+    // At the limit: asks once whether to go on.
+    bool goOn(std::size_t offset, std::size_t limit) {
+      if (offset >= limit && !passed) {
+        if (!reached())
+          return false;
+        passed = true;
+      }
+      return true;
+    }
+  };
+  auto pause = std::make_shared<Pause>(Pause{std::move(reached)});
   const std::string contentType = response.get_header_value("Content-Type");
   // set_content_provider adds its own Content-Type.
   response.headers.erase("Content-Type");
@@ -191,10 +220,11 @@ void cutBody(httplib::Response& response, std::int64_t bytes) {
       return;
     }
     response.set_content_provider(body->size(), contentType,
-                                  [body, limit](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                    if (offset >= limit)
+                                  [body, limit, pause](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                    if (!pause->goOn(offset, limit))
                                       return false; // ends the connection
-                                    return sink.write(body->data() + offset, limit - offset);
+                                    const std::size_t end = pause->passed ? body->size() : limit;
+                                    return sink.write(body->data() + offset, end - offset);
                                   });
     return;
   }
@@ -204,9 +234,11 @@ void cutBody(httplib::Response& response, std::int64_t bytes) {
   const std::size_t length = response.content_length_;
   response.set_content_provider(
       length, contentType,
-      [inner, limit](std::size_t offset, std::size_t remaining, httplib::DataSink& sink) {
-        if (offset >= limit)
+      [inner, limit, pause](std::size_t offset, std::size_t remaining, httplib::DataSink& sink) {
+        if (!pause->goOn(offset, limit))
           return false;
+        if (pause->passed)
+          return inner(offset, remaining, sink);
         std::size_t sent = offset;
         httplib::DataSink cut;
         cut.write = [&](const char* data, std::size_t size) {
@@ -218,7 +250,9 @@ void cutBody(httplib::Response& response, std::int64_t bytes) {
         };
         cut.is_writable = sink.is_writable;
         cut.done = sink.done;
-        return inner(offset, remaining, cut);
+        const bool wrote = inner(offset, remaining, cut);
+        // Stopped at the limit by the cut: the next call decides.
+        return wrote || sent >= limit;
       },
       std::move(releaser));
 }

@@ -68,6 +68,8 @@ class FaultInjector : public RequestObserver {
   std::optional<FaultRule> claim(const std::string& host, const std::string& method, const std::string& path);
   // Holds the request as `rule` says; false when it must not be served any more.
   bool hold(const httplib::Request& request, const FaultRule& rule);
+  // The same for the connection on socket `fd` (-1: none to watch).
+  bool holdConnection(int fd, const FaultRule& rule);
   nlohmann::json describeLocked(const Entry& entry) const;
   void wakeAll();
 
@@ -85,5 +87,8 @@ class FaultInjector : public RequestObserver {
 // Cuts the body of `response` after `bytes` bytes: the headers still announce
 // the whole length, and the connection is closed where the body stops.
 void cutBody(httplib::Response& response, std::int64_t bytes);
+// Sends `bytes` bytes of the body, then calls `reached` (on the server's
+// worker, once): true sends the rest, false closes the connection there.
+void pauseBody(httplib::Response& response, std::int64_t bytes, std::function<bool()> reached);
 
 } // namespace orvex::service

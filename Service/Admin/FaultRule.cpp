@@ -50,8 +50,8 @@ bool FaultRule::matches(const std::string& requestHost, const std::string& reque
 
 FaultRule FaultRule::fromJson(const nlohmann::json& json) {
   ConfigObject object(json, "fault rule", "");
-  object.allowOnly(
-      {"Host", "Method", "Path", "Status", "Body", "ContentType", "DelayMs", "Stall", "DropAfterBytes", "Times"});
+  object.allowOnly({"Host", "Method", "Path", "Status", "Body", "ContentType", "DelayMs", "Stall", "DropAfterBytes",
+                    "StallAfterBytes", "Times"});
   FaultRule rule;
   rule.host = object.optionalString("Host");
   rule.method = object.optionalString("Method");
@@ -70,11 +70,16 @@ FaultRule FaultRule::fromJson(const nlohmann::json& json) {
     rule.delay = std::chrono::milliseconds(*delay);
   rule.stall = object.optionalBool("Stall").value_or(false);
   rule.dropAfterBytes = object.optionalInteger("DropAfterBytes", 0, INT64_MAX);
+  rule.stallAfterBytes = object.optionalInteger("StallAfterBytes", 0, INT64_MAX);
   rule.times = object.optionalInteger("Times", 1, INT64_MAX);
   if (rule.stall && rule.delay)
     object.fail("Stall", "cannot be combined with \"DelayMs\"");
-  if (!rule.status && !rule.delay && !rule.stall && !rule.dropAfterBytes)
-    object.fail("Status", "is missing: a rule needs one of \"Status\", \"DelayMs\", \"Stall\" and \"DropAfterBytes\"");
+  if (rule.stallAfterBytes && (rule.stall || rule.delay || rule.dropAfterBytes))
+    object.fail("StallAfterBytes", "cannot be combined with \"Stall\", \"DelayMs\" or \"DropAfterBytes\"");
+  if (!rule.status && !rule.delay && !rule.stall && !rule.dropAfterBytes && !rule.stallAfterBytes)
+    object.fail("Status",
+                "is missing: a rule needs one of \"Status\", \"DelayMs\", \"Stall\", \"DropAfterBytes\" "
+                "and \"StallAfterBytes\"");
   return rule;
 }
 
@@ -97,6 +102,7 @@ nlohmann::json FaultRule::toJson() const {
   if (stall)
     json["Stall"] = true;
   put("DropAfterBytes", dropAfterBytes);
+  put("StallAfterBytes", stallAfterBytes);
   put("Times", times);
   return json;
 }

@@ -1,7 +1,8 @@
 // One fault-injection rule of the admin API: which requests it matches (host,
 // method and path patterns) and what it does to them (answer with a given
 // status and body, delay, stall until released, cut the reply's body after N
-// bytes), for at most N matching requests.
+// bytes, or pause it after N bytes until released), for at most N matching
+// requests.
 #pragma once
 
 #include <chrono>
@@ -30,7 +31,9 @@ struct FaultRule {
   std::optional<std::chrono::milliseconds> delay;
   bool stall = false;                         // hold the request until released or its client goes away
   std::optional<std::int64_t> dropAfterBytes; // close the connection after this many body bytes
-  std::optional<std::int64_t> times;          // how many requests it acts on; unlimited when absent
+  // Send this many body bytes, then hold the rest as `stall` holds a request.
+  std::optional<std::int64_t> stallAfterBytes;
+  std::optional<std::int64_t> times; // how many requests it acts on; unlimited when absent
 
   bool matches(const std::string& requestHost, const std::string& requestMethod, const std::string& requestPath) const;
 

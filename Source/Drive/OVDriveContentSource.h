@@ -26,6 +26,18 @@ class OVDriveContentSource {
   // time, and the reader gets EIO.
   virtual std::optional<std::string> downloadChunk(std::uint64_t location, std::uint64_t length, const OVFile& file,
                                                    const std::string& path) = 0;
+
+  // Brings `file`'s whole content into the cache, so that a write can change
+  // part of it; blocks at most the same wait. True when the content is
+  // complete in the cache. This one asks for all of it as one range; a source
+  // that keeps the cache's prefix growing as bytes arrive does better.
+  virtual bool downloadWholeContent(const OVFile& file, const std::string& path) {
+    return file.fileSize == 0 || downloadChunk(0, file.fileSize, file, path).has_value();
+  }
+
+  // The drive closed its last handle of the node `internalName`: what is being
+  // fetched for it and no reader waits for is no longer wanted.
+  virtual void fileClosed(const std::string& /*internalName*/) {}
 };
 
 // No download queue: nothing can be fetched, so reads outside the cache fail

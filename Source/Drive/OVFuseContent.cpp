@@ -32,6 +32,12 @@ int descriptorOf(OVFuseFileData& handle) {
   return handle.fileDescriptor;
 }
 
+// A write keeps bytes of the server's content unless it replaces all of it.
+// Content created here has no server bytes to keep.
+bool keepsServerContent(const OVFile& file, std::size_t size, std::int64_t offset) {
+  return file.status != kFileStatusNew && file.fileSize > 0 && (offset != 0 || size < file.fileSize);
+}
+
 } // namespace
 
 int OVFuseCallback::open(const char* path, int flags, pid_t process, std::uint64_t& handle) {
@@ -50,6 +56,12 @@ int OVFuseCallback::open(const char* path, int flags, pid_t process, std::uint64
   if (!file || file->deleted) {
     OVLog(kLogFuse, "error --> {}:{} mode: ({})", "orvex_open", final, flags);
     return -ENOENT;
+  }
+  // libfuse 3 passes O_TRUNC on to open instead of truncating first, and the
+  // kernel takes the file as empty once open succeeds.
+  if ((flags & O_TRUNC) != 0 && (flags & O_ACCMODE) != O_RDONLY) {
+    if (const int truncated = truncate(path, 0, 0); truncated != 0)
+      return truncated;
   }
   handle = handleFromFileData(openFiles_.open(flags, -1, process, file->internalName));
   return 0;
@@ -140,10 +152,18 @@ int OVFuseCallback::write(const char* path, const char* data, std::size_t size, 
   auto file = database_.fileWithId(openFiles_.fileId(*fileData), false);
   if (!file)
     return -EACCES;
+  // Content not complete in the cache is brought whole before the first
+  // write: a cache file holding only the written bytes would lose the rest of
+  // the server's content, here and in the upload that follows. Not under the
+  // handle's lock: the wait may be long, and reads need not wait for it.
+  const bool keeps = keepsServerContent(*file, size, offset);
+  if (keeps && descriptorOf(*fileData) == -1 && !downloads_.isFileDownloaded(*file) &&
+      !content_.downloadWholeContent(*file, final)) {
+    OVLog(kLogFuse, "Warning! {}:{} content did not arrive, write refused", "orvex_write", final);
+    return -EIO;
+  }
   std::lock_guard lock(fileData->descriptorMutex);
-  // Content never downloaded exists only on the server: a write into its
-  // middle has nothing to land in, while a write at 0 starts the content anew.
-  if (const int opened = openForWrite(*fileData, *file, offset == 0, "orvex_write"); opened != 0)
+  if (const int opened = openForWrite(*fileData, *file, !keeps, "orvex_write"); opened != 0)
     return opened;
   const ssize_t written = ::pwrite(fileData->fileDescriptor, data, size, offset);
   if (written < 0) {
@@ -211,7 +231,11 @@ int OVFuseCallback::release(const char* path, std::uint64_t handle) {
     openFiles_.fileWasModified(*file);
     database_.markFileUpdated(*file);
   }
+  const std::string fileId = openFiles_.fileId(*data);
   openFiles_.close(data);
+  const auto opened = openFiles_.openedFiles();
+  if (std::none_of(opened.begin(), opened.end(), [&](const OVOpenedFile& other) { return other.fileId == fileId; }))
+    content_.fileClosed(fileId);
   if (config_.excessiveLogging)
     OVLog(kLogFuse, "{}:{} : userData released.", "orvex_release", final);
   return 0;

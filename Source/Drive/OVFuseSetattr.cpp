@@ -95,8 +95,14 @@ int OVFuseCallback::truncate(const char* path, std::int64_t size, std::uint64_t 
     OVLog(kLogMain, "{} : Warning! Attempt to truncate file {}, which is not yet downloaded.", "orvex_truncate", final);
     return -EFBIG;
   }
-  if (newSize == file->fileSize)
+  // Truncating changes the content's time even when the size stays, as it
+  // does on a local disk.
+  file->modifyTime = OVDate(clock_.wallNow());
+  if (newSize == file->fileSize) {
+    database_.updateFileAttributes(*file);
+    forgetListing(OVFuseUtils::parentPath(final));
     return 0;
+  }
   const auto cachePath = cache_.pathForFileCache(*file);
   if (!cachePath)
     return -EIO; // the path check warned

@@ -209,7 +209,8 @@ bool OVDownloadQueue::acceptBodyPiece(const OVDownloadConnectionPtr& connection,
     (this->*fail)(connection, fmt::format("reply longer than the range of {} bytes", connection->range.length));
     return false;
   }
-  if (!connection->task->isFileDownload) {
+  // Readers of a request at the prefix find their bytes in the cache.
+  if (!connection->task->isFileDownload && !connection->extendsPrefix) {
     connection->data += bytes;
   }
   storeBytes(*connection, bytes);

@@ -50,9 +50,6 @@ inline constexpr const char* kOVNotificationKeyFile = "file";
 inline constexpr const char* kOVNotificationKeyProgress = "progress";
 inline constexpr const char* kOVNotificationKeyError = "error";
 
-// A chunk request covers at least this much; a read beyond the cached prefix four times as much.
-inline constexpr std::uint64_t recommendedChunkSize = 262144;
-
 // The collaborators; each must outlive the queue.
 struct OVDownloadQueueParts {
   OVDatabase& database;
@@ -72,6 +69,10 @@ struct OVDownloadQueueTimings {
   Clock::Duration loopInterval = std::chrono::seconds(3);
   Clock::Duration firstChecksDelay = std::chrono::seconds(5); // expiry and automatic downloads after runThread
   Clock::Duration expiryInterval = std::chrono::hours(1);
+  // How long a read that ended without its bytes makes reads of the same
+  // range fail at once: the kernel asks again for a page whose read failed,
+  // and that ask must not wait a second time.
+  Clock::Duration failedReadMemory = std::chrono::seconds(1);
 };
 
 // Threads: drive threads call downloadChunk and the queries; the file-manager
@@ -114,6 +115,11 @@ class OVDownloadQueue final : public OVDownloadTracker, public OVDriveDownloadSt
   // beyond the end.
   std::optional<std::string> downloadChunk(std::uint64_t location, std::uint64_t length, const OVFile& file,
                                            const std::string& path) override;
+  // Waits (at most the chunk wait) until the whole content is in the cache,
+  // fetching the rest of it as one request.
+  bool downloadWholeContent(const OVFile& file, const std::string& path) override;
+  // Cancels the file's chunk transfer unless a reader still waits for it.
+  void fileClosed(const std::string& internalName) override;
 
   // ---- Whole files ----
   void downloadFile(const OVFile& file, bool highPriority);
@@ -190,13 +196,32 @@ class OVDownloadQueue final : public OVDownloadTracker, public OVDriveDownloadSt
   bool isCompleteInCache(const OVFile& file) const;
 
   // Chunk transfers (OVDownloadQueueChunks.cpp).
-  void processDownloadTask(const OVFileDownloadTaskPtr& task);
+  // The node as it is served now: a node whose share went away is served by
+  // the share that holds its path (and what was cached under the old one goes).
+  OVFile servedFile(const OVFile& original, const std::string& path);
+  // How a reader's wait ended: its bytes in the cache prefix, its bytes
+  // delivered (a range beyond the prefix), or neither.
+  struct ChunkWait {
+    bool inCache = false;
+    std::optional<std::string> data;
+  };
+  // Queues a task for `range` (within the file) and waits for it.
+  ChunkWait waitForRange(const OVFile& file, ByteRange range);
+  // True when a read of `range` failed a moment ago (needs chunkMutex_).
+  bool failedRecently(const OVFileDownloadStatus& status, ByteRange range) const;
+  void rememberFailedRead(OVFileDownloadStatus& status, ByteRange range) const;
+  // On the download thread: stops the file's chunk transfer when no reader waits for it.
+  void cancelAbandonedTransfer(const std::string& internalName);
+  // The cached prefix of every file a waiting chunk task reads.
+  std::unordered_map<std::string, std::uint64_t> prefixesOfWaitingTasks();
+  void processDownloadTask(const OVFileDownloadTaskPtr& task, const OVChunkPlan& plan);
   void onChunkResponse(const OVDownloadConnectionPtr& connection, const HttpResponse& response);
   void onChunkData(const OVDownloadConnectionPtr& connection, const std::string& bytes);
   void onChunkFinish(const OVDownloadConnectionPtr& connection);
   void onChunkFailure(const OVDownloadConnectionPtr& connection, const std::string& error);
-  // Needs chunkMutex_.
-  void releaseCoveredTasks(const OVDownloadConnection& connection);
+  // Needs chunkMutex_. Completes the tasks of the connection's file that the
+  // cached prefix or the bytes of the connection now hold.
+  void releaseCoveredTasks(const OVDownloadConnection& connection, std::uint64_t prefix);
   void chunkTransferEnded(const OVDownloadConnection& connection, bool failed);
 
   // File transfers (OVDownloadQueueFiles.cpp).

@@ -1,6 +1,8 @@
 // Contents on demand: a reader's range becomes a chunk task, the download
 // thread requests it (at most one request per file, five in all), and every
 // reader whose range has arrived is released while the transfer goes on.
+// Requests at the cached prefix grow while a file is read front to back; their
+// bytes extend the prefix as they arrive and readers take theirs from there.
 #include "OVLogger.h"
 #include "Store/OVDatabase.h"
 #include "Store/OVFileCache.h"
@@ -10,8 +12,23 @@
 
 namespace orvex {
 
-std::optional<std::string> OVDownloadQueue::downloadChunk(std::uint64_t location, std::uint64_t length,
-                                                          const OVFile& original, const std::string& path) {
+namespace {
+
+std::uint64_t endOf(ByteRange range) {
+  return range.location + range.length;
+}
+
+bool overlap(ByteRange a, ByteRange b) {
+  return a.location < endOf(b) && b.location < endOf(a);
+}
+
+std::string toString(const OVFileCache::Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace
+
+OVFile OVDownloadQueue::servedFile(const OVFile& original, const std::string& path) {
   OVFile file = original;
   if (!parts_.database.shareWithId(file.shareId)) {
     // The node's share is gone (moved into a folder share, say): the share
@@ -24,6 +41,12 @@ std::optional<std::string> OVDownloadQueue::downloadChunk(std::uint64_t location
       parts_.database.updateFileWithId(file.internalName, file.shareId, std::string());
     }
   }
+  return file;
+}
+
+std::optional<std::string> OVDownloadQueue::downloadChunk(std::uint64_t location, std::uint64_t length,
+                                                          const OVFile& original, const std::string& path) {
+  const OVFile file = servedFile(original, path);
   if (location > file.fileSize) {
     return std::nullopt;
   }
@@ -32,71 +55,176 @@ std::optional<std::string> OVDownloadQueue::downloadChunk(std::uint64_t location
     return std::string(); // a read at the end of the file
   }
   if (auto cached = parts_.fileCache.getChunk(location, length, file)) {
-    return std::string(cached->begin(), cached->end());
+    return toString(*cached);
   }
+  auto wait = waitForRange(file, {location, length});
+  if (!wait.inCache) {
+    return std::move(wait.data);
+  }
+  // Only a drop of the cached content (the node replaced meanwhile) makes this fail.
+  auto cached = parts_.fileCache.getChunk(location, length, file);
+  return cached ? std::optional(toString(*cached)) : std::nullopt;
+}
 
-  auto task = std::make_shared<OVFileDownloadTask>(file, ByteRange{location, length}, false);
+bool OVDownloadQueue::downloadWholeContent(const OVFile& original, const std::string& path) {
+  const OVFile file = servedFile(original, path);
+  if (file.fileSize == 0 || isCompleteInCache(file)) {
+    return true;
+  }
+  return waitForRange(file, {0, file.fileSize}).inCache && isCompleteInCache(file);
+}
+
+OVDownloadQueue::ChunkWait OVDownloadQueue::waitForRange(const OVFile& file, ByteRange range) {
+  auto task = std::make_shared<OVFileDownloadTask>(file, range, false);
   // Held from before the task is queued until the wait begins, so the
-  // delivering thread signals only while this reader waits or after it gave up.
+  // delivering thread signals only while this reader waits or after it gave
+  // up. Taking the monitor under it cannot deadlock: nobody completes a task
+  // that is not queued yet.
   std::unique_lock taskLock(task->mutex);
   {
     const std::lock_guard lock(chunkMutex_);
-    filesStatus_.try_emplace(file.internalName, OVFileDownloadStatus{file, false});
+    auto& status = filesStatus_.try_emplace(file.internalName, OVFileDownloadStatus(file)).first->second;
+    if (failedRecently(status, range)) {
+      return {};
+    }
     downloadTasks_.push_back(task);
   }
   scheduleCheckDownloads();
-  task->completed.wait_for(taskLock, timings_.chunkWait, [&task] { return task->isCompleted; });
+  const bool arrived = task->completed.wait_for(taskLock, timings_.chunkWait, [&task] { return task->isCompleted; });
   taskLock.unlock();
 
-  const std::lock_guard lock(chunkMutex_);
-  if (auto found = std::find(downloadTasks_.begin(), downloadTasks_.end(), task); found != downloadTasks_.end()) {
-    downloadTasks_.erase(found);
+  ChunkWait wait;
+  {
+    const std::lock_guard lock(chunkMutex_);
+    if (auto found = std::find(downloadTasks_.begin(), downloadTasks_.end(), task); found != downloadTasks_.end()) {
+      downloadTasks_.erase(found);
+    }
+    wait.inCache = task->inCache;
+    wait.data = std::move(task->data);
+    if (!wait.inCache && !wait.data) {
+      rememberFailedRead(filesStatus_.at(file.internalName), range);
+    }
   }
-  return std::move(task->data);
+  if (!arrived) {
+    // A transfer that brought nothing for this reader in the whole wait is
+    // stalled or too slow: unless another reader still waits for it, the
+    // next read asks afresh.
+    downloadThread_.async([this, name = file.internalName] { cancelAbandonedTransfer(name); });
+  }
+  return wait;
 }
 
-void OVDownloadQueue::startChunkTasks() {
-  std::vector<OVFileDownloadTaskPtr> toStart;
+bool OVDownloadQueue::failedRecently(const OVFileDownloadStatus& status, ByteRange range) const {
+  return status.failedRange && overlap(*status.failedRange, range) &&
+         parts_.clock.steadyNow() - status.failedAt < timings_.failedReadMemory;
+}
+
+void OVDownloadQueue::rememberFailedRead(OVFileDownloadStatus& status, ByteRange range) const {
+  const auto now = parts_.clock.steadyNow();
+  if (status.failedRange && now - status.failedAt < timings_.failedReadMemory) {
+    const auto start = std::min(status.failedRange->location, range.location);
+    range = {start, std::max(endOf(*status.failedRange), endOf(range)) - start};
+  }
+  status.failedRange = range;
+  status.failedAt = now;
+}
+
+void OVDownloadQueue::fileClosed(const std::string& internalName) {
+  downloadThread_.async([this, internalName] { cancelAbandonedTransfer(internalName); });
+}
+
+void OVDownloadQueue::cancelAbandonedTransfer(const std::string& internalName) {
+  if (stopped_) {
+    return;
+  }
   {
     const std::lock_guard lock(chunkMutex_);
     for (const auto& task : downloadTasks_) {
-      if (runningTasks_ >= kMaxTransfers) {
-        break;
+      if (!task->isCompleted && task->file.internalName == internalName) {
+        return;
       }
-      auto& status =
-          filesStatus_.try_emplace(task->file.internalName, OVFileDownloadStatus{task->file, false}).first->second;
-      if (task->isCompleted || status.downloadingChunk) {
+    }
+  }
+  // Held apart from connections_: ending it erases it from there.
+  OVDownloadConnectionPtr connection;
+  for (const auto& candidate : connections_) {
+    if (!candidate->task->isFileDownload && candidate->task->file.internalName == internalName) {
+      connection = candidate;
+      break;
+    }
+  }
+  if (!connection) {
+    return;
+  }
+  OVLog(kLogMain, "Chunk download of file {} stopped: no reader waits for it", connection->task->file.publicName);
+  endConnection(connection);
+  {
+    const std::lock_guard lock(chunkMutex_);
+    chunkTransferEnded(*connection, false);
+  }
+  scheduleCheckDownloads(); // a transfer is free for another file
+}
+
+std::unordered_map<std::string, std::uint64_t> OVDownloadQueue::prefixesOfWaitingTasks() {
+  std::vector<OVFile> files;
+  {
+    const std::lock_guard lock(chunkMutex_);
+    for (const auto& task : downloadTasks_) {
+      if (!task->isCompleted) {
+        files.push_back(task->file);
+      }
+    }
+  }
+  // Outside the monitor: the cache takes its own.
+  std::unordered_map<std::string, std::uint64_t> prefixes;
+  for (const auto& file : files) {
+    if (!prefixes.contains(file.internalName)) {
+      prefixes.emplace(file.internalName, parts_.fileCache.availableDataForFile(file));
+    }
+  }
+  return prefixes;
+}
+
+void OVDownloadQueue::startChunkTasks() {
+  const auto prefixes = prefixesOfWaitingTasks();
+  std::vector<std::pair<OVFileDownloadTaskPtr, OVChunkPlan>> toStart;
+  {
+    const std::lock_guard lock(chunkMutex_);
+    for (const auto& task : downloadTasks_) {
+      const auto prefix = prefixes.find(task->file.internalName);
+      if (task->isCompleted || prefix == prefixes.end()) {
+        continue; // queued after the prefixes were taken: the pass it asked for comes next
+      }
+      if (endOf(task->range) <= prefix->second) {
+        // Its bytes arrived after the reader looked, with a transfer that has ended since.
+        task->inCache = true;
+        task->complete();
+        continue;
+      }
+      auto& status = filesStatus_.try_emplace(task->file.internalName, OVFileDownloadStatus(task->file)).first->second;
+      if (runningTasks_ >= kMaxTransfers || status.downloadingChunk) {
         continue;
       }
       status.downloadingChunk = true;
       ++runningTasks_;
       task->isStarted = true;
-      toStart.push_back(task);
+      toStart.emplace_back(task, planChunkRequest(task->range, prefix->second, task->file.fileSize, status.stream));
     }
   }
   // Outside the monitor: building a request asks the store.
-  for (const auto& task : toStart) {
-    processDownloadTask(task);
+  for (const auto& [task, plan] : toStart) {
+    processDownloadTask(task, plan);
   }
 }
 
-// The request may cover more than the task: the surplus serves later reads.
-void OVDownloadQueue::processDownloadTask(const OVFileDownloadTaskPtr& task) {
-  const auto location = task->range.location;
-  const auto fileSize = task->file.fileSize;
-  std::uint64_t size = recommendedChunkSize;
-  if (parts_.fileCache.availableDataForFile(task->file) < location) {
-    // A read beyond the prefix is a jump (a seek or a second reader); what
-    // follows it is likely wanted soon.
-    size *= 4;
-  }
-  size = std::max(size, task->range.length);
-  size = std::min(size, fileSize - location);
-
+void OVDownloadQueue::processDownloadTask(const OVFileDownloadTaskPtr& task, const OVChunkPlan& plan) {
   auto connection = std::make_shared<OVDownloadConnection>();
   connection->task = task;
-  connection->range = {location, size};
-  connection->data.reserve(size);
+  connection->range = plan.range;
+  connection->extendsPrefix = plan.extendsPrefix;
+  if (!plan.extendsPrefix) {
+    connection->data.reserve(plan.range.length);
+  }
   startConnection(connection, {&OVDownloadQueue::onChunkResponse, &OVDownloadQueue::onChunkData,
                                &OVDownloadQueue::onChunkFinish, &OVDownloadQueue::onChunkFailure});
 }
@@ -106,22 +234,36 @@ void OVDownloadQueue::onChunkResponse(const OVDownloadConnectionPtr& connection,
 }
 
 void OVDownloadQueue::onChunkData(const OVDownloadConnectionPtr& connection, const std::string& bytes) {
-  if (acceptBodyPiece(connection, bytes, &OVDownloadQueue::onChunkFailure)) {
-    const std::lock_guard lock(chunkMutex_);
-    releaseCoveredTasks(*connection);
+  if (!acceptBodyPiece(connection, bytes, &OVDownloadQueue::onChunkFailure)) {
+    return;
   }
+  const auto prefix = parts_.fileCache.availableDataForFile(connection->task->file);
+  const auto arrivedEnd = connection->range.location + static_cast<std::uint64_t>(connection->received);
+  if (connection->extendsPrefix && prefix < arrivedEnd) {
+    // The cache dropped the partial download (the node was written over or
+    // deleted): the rest of this transfer would go nowhere.
+    endConnection(connection);
+    onChunkFailure(connection, "the cache no longer takes its bytes");
+    return;
+  }
+  const std::lock_guard lock(chunkMutex_);
+  releaseCoveredTasks(*connection, prefix);
 }
 
-void OVDownloadQueue::releaseCoveredTasks(const OVDownloadConnection& connection) {
+void OVDownloadQueue::releaseCoveredTasks(const OVDownloadConnection& connection, std::uint64_t prefix) {
   const auto& internalName = connection.task->file.internalName;
   const auto received = static_cast<std::uint64_t>(connection.received);
   for (const auto& task : downloadTasks_) {
-    if (task->isCompleted || task->file.internalName != internalName ||
-        !task->coveredBy(connection.range.location, received)) {
+    if (task->isCompleted || task->file.internalName != internalName) {
       continue;
     }
-    task->data = connection.data.substr(task->range.location - connection.range.location, task->range.length);
-    task->complete();
+    if (endOf(task->range) <= prefix) {
+      task->inCache = true;
+      task->complete();
+    } else if (!connection.extendsPrefix && task->coveredBy(connection.range.location, received)) {
+      task->data = connection.data.substr(task->range.location - connection.range.location, task->range.length);
+      task->complete();
+    }
   }
 }
 

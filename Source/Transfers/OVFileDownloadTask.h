@@ -6,6 +6,7 @@
 #include "Network/HttpTransfer.h"
 #include "Network/OVNewAPI.h"
 #include "Store/OVFile.h"
+#include "Transfers/OVChunkPlan.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -31,6 +32,7 @@ struct OVFileDownloadTask {
   std::optional<std::string> data; // chunk tasks: the delivered bytes of `range`
   bool isStarted = false;
   bool isCompleted = false;
+  bool inCache = false; // chunk tasks: completed because `range` lies in the cached prefix
   const bool isFileDownload;
   int priority = 0;
   bool cancel = false;
@@ -51,8 +53,15 @@ using OVFileDownloadTaskPtr = std::shared_ptr<OVFileDownloadTask>;
 
 // Chunk downloading of one file; guarded by the queue's chunk monitor.
 struct OVFileDownloadStatus {
+  explicit OVFileDownloadStatus(OVFile node) : file(std::move(node)) {}
+
   OVFile file;
   bool downloadingChunk = false; // a chunk request for the file is in flight
+  OVStreamState stream;
+  // The reads that ended without their bytes a moment ago (their union), so
+  // that the kernel's immediate retry of the same pages fails at once.
+  std::optional<ByteRange> failedRange;
+  Clock::SteadyTime failedAt{};
 };
 
 // One HTTP transfer. Only the download thread touches it: it is created
@@ -61,9 +70,10 @@ struct OVDownloadConnection {
   OVFileDownloadTaskPtr task;
   Clock::SteadyTime startTime{};
   ByteRange range;
-  std::int64_t received = 0; // body bytes received with status 200
+  bool extendsPrefix = false; // starts at the cached prefix: readers find their bytes in the cache
+  std::int64_t received = 0;  // body bytes received with status 200
   std::int64_t lastProgress = 0;
-  std::string data;
+  std::string data; // the error text, or the bytes of a request beyond the prefix
   std::int32_t responceCode = 0;
   std::shared_ptr<HttpTransfer> transfer;
   // The transfer was dropped on purpose (cancelled, or its reply refused):

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 namespace orvex::test {
@@ -84,20 +85,74 @@ TEST_F(WriteTest, WritingASynchronizedFileKeepsItsConfirmedStateAsShadow) {
   EXPECT_EQ(cached(*stored), FakeContent::contentOf("SYNC", 0, 3000) + std::string(2000, '\0') + "tail");
 }
 
-TEST_F(WriteTest, WritingTheMiddleOfContentNeverDownloadedFailsWithENOENT) {
+TEST_F(WriteTest, AWriteIntoContentNotInTheCacheBringsItWholeFirstOrFailsWithEIO) {
   file("COLD", 100000);
+  file("GONE", 100000);
   ASSERT_TRUE(harness.mount());
 
+  // At offset 0 as in the middle: the rest of the content is kept.
+  for (const std::uint64_t offset : {0, 4096}) {
+    const std::string id = offset == 0 ? "GONE" : "COLD";
+    const int fd = openAt("/Docs/" + id, O_WRONLY);
+    ASSERT_NE(fd, -1) << errno;
+    EXPECT_EQ(::pwrite(fd, "x", 1, static_cast<off_t>(offset)), 1) << errno;
+    ::close(fd);
+    const auto stored = harness.db().fileWithId(id, false);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->status, kFileStatusModified);
+    EXPECT_EQ(stored->fileSize, 100000u);
+    EXPECT_TRUE(cached(*stored) == FakeContent::contentOf(id, 0, offset) + "x" +
+                                       FakeContent::contentOf(id, offset + 1, 100000 - offset - 1))
+        << id;
+  }
+}
+
+TEST_F(WriteTest, AWriteWhoseContentCannotBeFetchedFailsWithEIOAndChangesNothing) {
+  file("COLD", 100000);
+  ASSERT_TRUE(harness.mount());
+  content.failing = true;
   const int fd = openAt("/Docs/COLD", O_WRONLY);
   ASSERT_NE(fd, -1) << errno;
-  EXPECT_EQ(::pwrite(fd, "x", 1, 4096), -1);
-  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(::pwrite(fd, "x", 1, 0), -1);
+  EXPECT_EQ(errno, EIO);
   ::close(fd);
-  EXPECT_NE(harness.log.find(kLogFuse, "orvex_write: attempt to write to middle of non-downloaded file, failing"), "");
   const auto stored = harness.db().fileWithId("COLD", false);
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->status, kFileStatusSynchronized);
   EXPECT_EQ(stored->fileSize, 100000u);
+  const auto cachePath = harness.store.fileCache.pathForFileCache(*stored);
+  ASSERT_TRUE(cachePath);
+  EXPECT_FALSE(std::filesystem::exists(*cachePath));
+}
+
+TEST_F(WriteTest, AWriteThatReplacesTheWholeContentFetchesNothing) {
+  file("SMALL", 10);
+  ASSERT_TRUE(harness.mount());
+  content.failing = true;
+  const int fd = openAt("/Docs/SMALL", O_WRONLY);
+  ASSERT_NE(fd, -1) << errno;
+  EXPECT_EQ(::pwrite(fd, "0123456789ab", 12, 0), 12) << errno;
+  ::close(fd);
+  EXPECT_EQ(content.calls, 0);
+  EXPECT_EQ(cached(*harness.db().fileWithId("SMALL", false)), "0123456789ab");
+}
+
+TEST_F(WriteTest, TruncatingSetsTheModificationTimeEvenToTheSameSize) {
+  OVFile node = file("TIMED", 3000);
+  download(node);
+  node.modifyTime = dateFromSecondsSince1970(1700000000);
+  harness.write(node);
+  ASSERT_TRUE(harness.mount());
+  harness.store.clock.setWall(std::chrono::system_clock::from_time_t(1800000000));
+
+  ASSERT_EQ(::truncate(harness.at("/Docs/TIMED").c_str(), 3000), 0) << errno;
+  EXPECT_EQ(secondsSince1970(harness.db().fileWithId("TIMED", false)->modifyTime), 1800000000.0);
+  harness.store.clock.setWall(std::chrono::system_clock::from_time_t(1800000100));
+  ASSERT_EQ(::truncate(harness.at("/Docs/TIMED").c_str(), 100), 0) << errno;
+  EXPECT_EQ(secondsSince1970(harness.db().fileWithId("TIMED", false)->modifyTime), 1800000100.0);
+  struct stat attributes {};
+  ASSERT_EQ(::stat(harness.at("/Docs/TIMED").c_str(), &attributes), 0);
+  EXPECT_EQ(attributes.st_mtime, 1800000100);
 }
 
 TEST_F(WriteTest, TruncatingContentNotDownloadedWorksOnlyToZero) {

@@ -41,38 +41,86 @@ TEST_F(ChunkDownloadTest, ReadsFromAFewBytesToFiftyMebibytesMatchTheService) {
 }
 
 TEST_F(ChunkDownloadTest, RandomOffsetsOfAFileNeverDownloaded) {
-  const auto& mid = file("mid.bin");
-  const auto expected = content(mid);
+  const auto& big = file("big.bin");
+  const auto expected = content(big);
   std::mt19937 random(42);
-  std::uniform_int_distribution<std::uint64_t> offsets(0, mid.fileSize - 1);
+  std::uniform_int_distribution<std::uint64_t> offsets(0, big.fileSize - 1);
   for (int i = 0; i < 12; ++i) {
     const auto offset = offsets(random);
-    auto piece = read(mid, offset, 4096);
+    auto piece = read(big, offset, 4096);
     ASSERT_TRUE(piece) << offset;
     EXPECT_EQ(*piece, expected.substr(offset, 4096)) << offset;
   }
-  EXPECT_FALSE(completeInCache(mid));
+  EXPECT_FALSE(completeInCache(big));
 }
 
-TEST_F(ChunkDownloadTest, RequestSizesFollowTheCachedPrefix) {
-  const auto& mid = file("mid.bin");
-  ASSERT_TRUE(read(mid, 0, 10));            // at the prefix's end (empty): 256 KiB
-  ASSERT_TRUE(read(mid, 262144, 10));       // exactly at its end again
-  ASSERT_TRUE(read(mid, 524288, 400000));   // longer than 256 KiB: the read's length
-  ASSERT_TRUE(read(mid, 1000000, 10));      // beyond the prefix: 1 MiB
-  ASSERT_TRUE(read(mid, 2500000, 2000000)); // past the end: cut to the end
+TEST_F(ChunkDownloadTest, RequestsStartAtThePrefixAndGrowWhileReadsFollowItWhileJumpsStaySmall) {
+  const auto& big = file("big.bin");
+  ASSERT_TRUE(read(big, 0, 10));             // at the prefix's end (empty): 256 KiB
+  ASSERT_TRUE(read(big, 262144, 10));        // where that ended: the stream goes on, 1 MiB
+  ASSERT_TRUE(read(big, 2000000, 10));       // a little beyond the prefix: from the prefix, 4 MiB
+  ASSERT_TRUE(read(big, 40000000, 10));      // far beyond it: 1 MiB of its own
+  ASSERT_TRUE(read(big, 52428000, 2000000)); // far beyond, past the end: cut to the end
+  ASSERT_TRUE(read(big, 5505024, 10));       // the prefix again: a new stream starts small
   EXPECT_EQ(downloadRanges(), (std::vector<std::string>{
-                                  "bytes 0-262144/3000000",
-                                  "bytes 262144-524288/3000000",
-                                  "bytes 524288-924288/3000000",
-                                  "bytes 1000000-2048576/3000000",
-                                  "bytes 2500000-3000000/3000000",
+                                  "bytes 0-262144/52428800",
+                                  "bytes 262144-1310720/52428800",
+                                  "bytes 1310720-5505024/52428800",
+                                  "bytes 40000000-41048576/52428800",
+                                  "bytes 52428000-52428800/52428800",
+                                  "bytes 5505024-5767168/52428800",
                               }));
 
   // Entirely inside the cached prefix: answered without a request.
   const auto before = lastSequence();
-  EXPECT_EQ(read(mid, 100, 900000), content(mid).substr(100, 900000));
+  EXPECT_EQ(read(big, 100, 5000000), content(big).substr(100, 5000000));
   EXPECT_TRUE(downloadRanges(before).empty());
+}
+
+TEST_F(ChunkDownloadTest, AFileReadFrontToBackIsFetchedOnceInGrowingRequestsAndEndsCompleteInTheCache) {
+  const auto& big = file("big.bin");
+  std::string whole;
+  for (std::uint64_t offset = 0; offset < big.fileSize; offset += 1048576) {
+    auto piece = read(big, offset, 1048576);
+    ASSERT_TRUE(piece) << offset;
+    whole += *piece;
+  }
+  EXPECT_TRUE(whole == content(big));
+  EXPECT_TRUE(completeInCache(big));
+  EXPECT_EQ(downloadsRecorded(h.db(), big), 1);
+  EXPECT_EQ(downloadRanges(), (std::vector<std::string>{
+                                  "bytes 0-1048576/52428800",
+                                  "bytes 1048576-5242880/52428800",
+                                  "bytes 5242880-22020096/52428800",
+                                  "bytes 22020096-52428800/52428800",
+                              }));
+}
+
+TEST_F(ChunkDownloadTest, TheWholeContentComesAsTheRestOfTheFileInOneRequest) {
+  const auto& big = file("big.bin");
+  ASSERT_TRUE(read(big, 0, 4096));
+  EXPECT_TRUE(queue->downloadWholeContent(big, "/Documents/big.bin"));
+  EXPECT_TRUE(completeInCache(big));
+  EXPECT_EQ(downloadRanges(), (std::vector<std::string>{"bytes 0-262144/52428800", "bytes 262144-52428800/52428800"}));
+  // Complete already: nothing more is asked.
+  const auto before = lastSequence();
+  EXPECT_TRUE(queue->downloadWholeContent(big, "/Documents/big.bin"));
+  EXPECT_TRUE(downloadRanges(before).empty());
+}
+
+TEST_F(ChunkDownloadTest, ClosingAFileStopsTheTransferNoReaderWaitsFor) {
+  const auto& big = file("big.bin");
+  const auto stall = addFault({{"StallAfterBytes", 100000}, {"Times", 1}}, &big);
+  // Released with the last bytes before the server stops sending.
+  EXPECT_EQ(read(big, 95904, 4096), content(big).substr(95904, 4096));
+  ASSERT_TRUE(waitForFault(stall, 1, 1));
+
+  queue->fileClosed(big.internalName);
+  ASSERT_TRUE(waitForFault(stall, 0, 1)); // the client went away
+  // The next read asks again from what was kept, instead of waiting for the stalled transfer.
+  EXPECT_EQ(read(big, 200000, 4096), content(big).substr(200000, 4096));
+  EXPECT_EQ(downloadRanges(), (std::vector<std::string>{"bytes 0-262144/52428800", "bytes 100000-362144/52428800"}));
+  EXPECT_EQ(partialDownload(big), content(big).substr(0, 362144));
 }
 
 TEST_F(ChunkDownloadTest, SixFilesReadAtOnceStartFiveTransfers) {
@@ -110,39 +158,49 @@ TEST_F(ChunkDownloadTest, TwoReadersOfOneFileShareOneTransfer) {
   EXPECT_EQ(downloadRanges(), std::vector<std::string>{"bytes 0-262144/3000000"});
 }
 
-TEST_F(ChunkDownloadTest, StalledServerFailsTheReadAndALaterReadSucceeds) {
+TEST_F(ChunkDownloadTest, AStalledReadFailsItsRetryAtOnceAndALaterReadAsksAgain) {
   makeQueue(std::chrono::milliseconds(1000));
   const auto& mid = file("mid.bin");
   const auto stall = addFault({{"Stall", true}, {"Times", 1}}, &mid);
   EXPECT_EQ(read(mid, 0, 4096), std::nullopt);
+  // The transfer nobody waits for any more is given up.
+  ASSERT_TRUE(waitForFault(stall, 0, 1));
+  // The kernel asks again at once for a page it could not read: no second wait.
+  EXPECT_EQ(read(mid, 0, 4096), std::nullopt);
+  EXPECT_EQ(downloadRanges().size(), 1u);
 
-  // The transfer the reader gave up on goes on once the server answers, and
-  // its bytes serve the next read: no second request.
-  removeFault(stall);
+  h.database.clock.advance(std::chrono::seconds(2));
   EXPECT_EQ(read(mid, 0, 4096), content(mid).substr(0, 4096));
-  EXPECT_EQ(downloadRanges(), std::vector<std::string>{"bytes 0-262144/3000000"});
+  EXPECT_EQ(downloadRanges(), (std::vector<std::string>{"bytes 0-262144/3000000", "bytes 0-262144/3000000"}));
 }
 
 // Each reply that is not the range asked for: nothing but correct bytes stays.
-class ChunkFaultTest : public DownloadFixture, public ::testing::WithParamInterface<const char*> {};
+class ChunkFaultTest : public DownloadFixture, public ::testing::WithParamInterface<nlohmann::json> {};
 
 TEST_P(ChunkFaultTest, LeavesOnlyCorrectPrefixBytesAndTheNextReadAsksAgain) {
   makeQueue(std::chrono::milliseconds(1500));
   const auto& mid = file("mid.bin");
-  addFault(nlohmann::json::parse(GetParam()), &mid);
+  addFault(GetParam(), &mid);
   EXPECT_EQ(read(mid, 0, 200000), std::nullopt);
 
   const auto kept = partialDownload(mid);
   EXPECT_EQ(kept, content(mid).substr(0, kept.size()));
   EXPECT_FALSE(completeInCache(mid));
 
+  // Past the moment in which a retry of the failed read fails at once.
+  h.database.clock.advance(std::chrono::seconds(2));
   EXPECT_EQ(read(mid, 0, 200000), content(mid).substr(0, 200000));
+  EXPECT_EQ(partialDownload(mid), content(mid).substr(0, partialDownload(mid).size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Replies, ChunkFaultTest,
-                         ::testing::Values(R"({"Status": 500, "Body": "boom", "Times": 1})",
-                                           R"({"Status": 200, "Body": "short", "Times": 1})",
-                                           R"({"DropAfterBytes": 100000, "Times": 1})"));
+                         ::testing::Values(nlohmann::json::parse(R"({"Status": 500, "Body": "boom", "Times": 1})"),
+                                           nlohmann::json::parse(R"({"Status": 200, "Body": "short", "Times": 1})"),
+                                           // More than the range: the whole file where a part was asked.
+                                           nlohmann::json{
+                                               {"Status", 200}, {"Body", std::string(300000, 'x')}, {"Times", 1}},
+                                           nlohmann::json::parse(R"({"DropAfterBytes": 100000, "Times": 1})"),
+                                           nlohmann::json::parse(R"({"StallAfterBytes": 100000, "Times": 1})")));
 
 } // namespace
 } // namespace orvex::test
