@@ -259,7 +259,8 @@ TEST(UnprivilegedModesTest, ChmodReadOnlyThenWritableThenAWriteWorksForAUserWhoI
       chmodReadOnlyThenWritableThenWrite();
     }
     std::fflush(nullptr);
-    ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    // Static destructors included: the logs of this process go with their folder.
+    std::exit(::testing::Test::HasFailure() ? 1 : 0);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child) << errno;
