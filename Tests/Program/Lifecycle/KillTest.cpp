@@ -169,7 +169,7 @@ class KillTest : public ProgramFixture {
     if (ended) {
       program.pid = -1;
       ADD_FAILURE() << "the restart ended with status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1) << "\n"
-                    << outputOf(program) << "\n--- main log\n"
+                    << outputOf(program) << "\n"
                     << logs();
       return false;
     }
