@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 extern char** environ;
@@ -38,6 +40,38 @@ void runXdgOpen(const std::string& path) {
   }
   int status = 0;
   ::waitpid(child, &status, 0);
+}
+
+// The drive is served by this very process. A request of one of its threads
+// to the drive, once a FUSE worker has taken it, waits unkillably for the
+// answer: killed at that moment, the process could never finish dying, and
+// its drive and single-instance lock would stay held. So the markers are
+// touched by a helper process, which holds neither (all its descriptors are
+// closed) and which a dead drive simply answers with errors.
+void touchRefreshMarkers(const std::set<std::string>& paths) {
+  // Opening read-write creates nothing on the drive; the open and the
+  // unlink are what file managers notice.
+  constexpr const char* kScript = R"(for path do true <>"$path"; done; exec rm -f -- "$@")";
+  std::vector<const char*> argv = {"/bin/sh", "-c", kScript, "orvex-refresh"};
+  for (const std::string& path : paths)
+    argv.push_back(path.c_str());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+  pid_t child = 0;
+  const int result = posix_spawn(&child, argv[0], &actions, nullptr, const_cast<char* const*>(argv.data()), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (result != 0) {
+    OVLog(kLogMain, "Warning! Cannot refresh folders in the file manager: {}", std::generic_category().message(result));
+    return;
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) == -1 && errno == EINTR) {
+  }
 }
 
 } // namespace
@@ -102,12 +136,8 @@ void OVApplicationDelegate::refreshFinderPathes(const std::set<std::string>& pat
     std::lock_guard lock(refreshLock_);
     // The drive answers these opens without creating anything; the change
     // notices they cause make the file manager read the folders again.
-    for (const std::string& path : paths) {
-      int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0700);
-      if (fd >= 0)
-        ::close(fd);
-      ::unlink(path.c_str());
-    }
+    if (!paths.empty())
+      touchRefreshMarkers(paths);
   });
 }
 

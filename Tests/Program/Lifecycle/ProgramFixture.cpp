@@ -23,7 +23,8 @@ nlohmann::json serviceConfig() {
     "Companies": [{"CompanyId": "c1", "Name": "Team Company", "AssociationType": 1}],
     "Shares": [{"ShareId": "team", "Name": "Team", "Domain": "orvex.example", "CompanyId": "c1",
                 "AclType": 2, "AclToken": "team-token", "Users": ["alice@orvex.example"]}],
-    "Files": [{"Share": "team", "Path": "Hello.txt", "Text": "Hello from the service.\n"}]
+    "Files": [{"Share": "team", "Path": "Hello.txt", "Text": "Hello from the service.\n"},
+              {"Share": "team", "Path": "Large.bin", "Size": 4194304, "Seed": 5}]
   })");
 }
 

@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -25,6 +26,9 @@ namespace orvex::test {
 inline constexpr const char* kShareName = "Team";
 inline constexpr const char* kHelloName = "Hello.txt";
 inline constexpr const char* kHelloText = "Hello from the service.\n";
+// A file of the share large enough that reading it takes several requests.
+inline constexpr const char* kLargeName = "Large.bin";
+inline constexpr std::uintmax_t kLargeSize = 4 << 20;
 
 // One started program. Owned by the test thread.
 struct Program {
