@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace orvex {
 namespace {
@@ -46,10 +47,11 @@ int bareReaddir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offs
   return 0;
 }
 
-// Asked like the drive is (`ls -l` asks one per entry), answered like a
-// file without attributes.
-int bareGetxattr(const char*, const char*, char*, size_t) {
-  return -ENODATA;
+// Asked like the drive is, and answered as the drive answers the security
+// labels and access control lists that `ls -l` asks for.
+int bareGetxattr(const char*, const char* name, char*, size_t) {
+  const std::string_view asked(name);
+  return asked.starts_with("security.") || asked.starts_with("system.") ? -EOPNOTSUPP : -ENODATA;
 }
 
 void* bareInit(fuse_conn_info* connection, fuse_config*) {

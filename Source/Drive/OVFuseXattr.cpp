@@ -20,8 +20,10 @@ namespace {
 
 // The kernel's own namespaces: security labels and access control lists.
 // The drive enforces neither, so it keeps none: storing them would claim a
-// protection that does not exist. Answering without a lookup also matters
-// for speed: `ls -l` asks for both kinds on every entry it shows.
+// protection that does not exist, and every call on them answers EOPNOTSUPP,
+// as on any file system without them. That answer also matters for speed:
+// `ls -l` asks for both kinds on every entry it shows until a file system
+// says it does not support them, and then stops asking for that device.
 bool isKernelName(std::string_view name) {
   return name.starts_with("security.") || name.starts_with("system.");
 }
@@ -95,7 +97,7 @@ int OVFuseCallback::getxattr(const char* incoming, const char* name, char* buffe
   if (config_.excessiveLogging)
     OVLog(kLogFuse, "{}:{}", "orvex_getxattr", incoming);
   if (isKernelName(name))
-    return -ENODATA;
+    return -EOPNOTSUPP;
   const std::string path = finalPath(incoming);
   if (OVFuseUtils::isRootPath(path))
     return -ENODATA;

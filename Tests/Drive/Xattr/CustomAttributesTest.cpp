@@ -90,6 +90,11 @@ TEST_F(CustomAttributesTest, FlagsAndBufferSizesFollowTheLinuxCalls) {
   // The kernel's own namespaces are not kept: the drive enforces no labels or ACLs.
   EXPECT_EQ(::setxattr(path.c_str(), "security.selinux", "x", 1, 0), -1);
   EXPECT_EQ(errno, EOPNOTSUPP);
+  // Reading them says so too, which tells `ls -l` to stop asking for every entry.
+  EXPECT_EQ(::getxattr(path.c_str(), "security.selinux", small, sizeof small), -1);
+  EXPECT_EQ(errno, EOPNOTSUPP);
+  EXPECT_EQ(::getxattr(path.c_str(), "system.posix_acl_access", small, sizeof small), -1);
+  EXPECT_EQ(errno, EOPNOTSUPP);
 }
 
 TEST_F(CustomAttributesTest, ShareFoldersKeepTheirOwnAndTheRootKeepsNone) {
