@@ -267,6 +267,7 @@ int main() {
   const double lsLocal = warmMedian("ls -l " + local + "/big");
   const double findDrive = coldMedian("find " + driveShare + "/tree -printf '%s\\n'");
   const double findLocal = warmMedian("find " + local + "/tree -printf '%s\\n'");
+  const double findLocalCold = coldMedian("find " + local + "/tree -printf '%s\\n'");
   const BareTimes bare = timeOnBareFuse(folder / "Bare", nodes);
   const double requestDrive = requestMicros(mountPath);
   const double requestLocal = requestMicros((folder / "Local").string());
@@ -281,6 +282,9 @@ int main() {
   std::printf("ls_vs_local_ratio=%.2f\n", lsWarm / lsLocal);
   std::printf("ls_cold_vs_local_ratio=%.2f\n", lsCold / lsLocal);
   std::printf("find_vs_local_ratio=%.2f\n", findDrive / findLocal);
+  // The local folder with its caches emptied too (read back from the disk).
+  std::printf("find_tree_local_cold_s=%.3f\n", findLocalCold / 1000);
+  std::printf("find_vs_local_cold_ratio=%.2f\n", findDrive / findLocalCold);
   // The same commands on a FUSE file system that only answers: what FUSE
   // itself costs here, and how far above that the drive is.
   std::printf("ls_10k_bare_fuse_ms=%.1f\n", bare.lsWarm);
