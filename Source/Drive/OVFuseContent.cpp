@@ -125,10 +125,8 @@ int OVFuseCallback::readMissing(const std::string& path, const OVFile& file, cha
   if (location >= file.fileSize)
     return 0;
   const std::uint64_t length = std::min<std::uint64_t>(size, file.fileSize - location);
-  if (auto cached = cache_.getChunk(location, length, file); cached && cached->size() == length) {
-    std::copy_n(cached->data(), cached->size(), buffer);
-    return static_cast<int>(cached->size());
-  }
+  if (auto read = cache_.readChunk(location, std::span(buffer, length), file); read && *read == length)
+    return static_cast<int>(*read);
   auto bytes = content_.downloadChunk(location, size, file, path);
   if (!bytes) {
     OVLog(kLogFuse, "Warning! {}:{} bytes ({}, {}) did not arrive", "orvex_read", path, location, size);

@@ -125,6 +125,22 @@ std::optional<OVFileCache::Bytes> OVFileCache::getChunk(std::uint64_t offset, st
   return bytes;
 }
 
+std::optional<std::size_t> OVFileCache::readChunk(std::uint64_t offset, std::span<char> into, const OVFile& file) {
+  const std::uint64_t length = into.size();
+  const std::lock_guard lock(monitor_);
+  auto* item = cacheItemForFile(file);
+  if (!item || item->fd == -1 || offset > item->availableData || length > item->availableData - offset) {
+    return std::nullopt;
+  }
+  item->lastRead = clock_.steadyNow();
+  const auto got = ::pread(item->fd, into.data(), into.size(), static_cast<off_t>(offset));
+  if (got < 0) {
+    OVLog(kLogMain, "Warning! Seek in cache file {} failed: error {}", item->file.internalName, errno);
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(got);
+}
+
 void OVFileCache::addChunk(std::span<const std::uint8_t> data, std::uint64_t location, std::uint64_t length,
                            const OVFile& file) {
   length = std::min<std::uint64_t>(length, data.size());

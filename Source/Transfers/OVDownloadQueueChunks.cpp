@@ -62,8 +62,12 @@ std::optional<std::string> OVDownloadQueue::downloadChunk(std::uint64_t location
     return std::move(wait.data);
   }
   // Only a drop of the cached content (the node replaced meanwhile) makes this fail.
-  auto cached = parts_.fileCache.getChunk(location, length, file);
-  return cached ? std::optional(toString(*cached)) : std::nullopt;
+  std::string bytes(length, '\0');
+  auto read = parts_.fileCache.readChunk(location, bytes, file);
+  if (!read)
+    return std::nullopt;
+  bytes.resize(*read);
+  return bytes;
 }
 
 bool OVDownloadQueue::downloadWholeContent(const OVFile& original, const std::string& path) {
