@@ -3,7 +3,8 @@
 // 512 MiB file, a warm re-read once the cache holds it, and random 4 KiB reads
 // of another cold 512 MiB file. The limits they are compared with are taken in
 // the same run: curl downloading the same file from the same service (for cold
-// reads) and reading the completed cache file directly (for warm reads).
+// reads) and reading the completed cache file directly (for warm reads). Each
+// figure is the median of three runs; a cold run starts with no cached content.
 // Needs /dev/fuse and the right to mount (root, or fusermount3), and curl.
 #include "BenchDrive.h"
 #include "Dispatch/NotificationCenter.h"
@@ -24,11 +25,13 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -83,6 +86,34 @@ double rateOf(const std::string& command, std::uint64_t bytes) {
 
 double sequentialRate(const std::string& path) {
   return rateOf(fmt::format("dd if='{}' of=/dev/null bs=1M status=none", path), kFileSize);
+}
+
+constexpr int kRuns = 3;
+
+double median(std::vector<double> values) {
+  std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
+  return values[values.size() / 2];
+}
+
+// The median of kRuns runs of `run`, each after `prepare`.
+template <class Prepare, class Run>
+double medianOf(Prepare prepare, Run run) {
+  std::vector<double> rates;
+  for (int i = 0; i < kRuns; ++i) {
+    prepare();
+    rates.push_back(run());
+  }
+  return median(rates);
+}
+
+// Empties the kernel's page cache (root only), so that the next read through
+// the drive reaches the drive rather than pages kept from the last one.
+void dropKernelCaches() {
+  ::sync();
+  const int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
+  if (fd == -1 || ::write(fd, "3\n", 2) != 2)
+    fail("cannot empty the kernel's caches (the benchmark runs as root)");
+  ::close(fd);
 }
 
 // The curl command line for the whole content of `file`, with the request
@@ -170,15 +201,29 @@ int main() {
   const std::string& mountPath = mount.path();
 
   const std::string sequential = mountPath + "/" + shareName + "/sequential.bin";
+  const OVFile& sequentialFile = files.at("sequential.bin");
   const double curlRate =
-      rateOf(curlCommand(api, files.at("sequential.bin"), *share, bearer, service, folder / "curl.bin"), kFileSize);
-  fs::remove(folder / "curl.bin");
-  const double coldRate = sequentialRate(sequential);
-  const auto cached = store.cache.pathForFileCache(files.at("sequential.bin"));
+      medianOf([] {},
+               [&] {
+                 const double rate =
+                     rateOf(curlCommand(api, sequentialFile, *share, bearer, service, folder / "curl.bin"), kFileSize);
+                 fs::remove(folder / "curl.bin");
+                 return rate;
+               });
+  // Each cold run starts from nothing: no cache file, no partial download,
+  // no pages in the kernel.
+  const double coldRate = medianOf(
+      [&] {
+        store.cache.deleteFileCache(sequentialFile);
+        store.cache.deleteFileDownload(sequentialFile);
+        dropKernelCaches();
+      },
+      [&] { return sequentialRate(sequential); });
+  const auto cached = store.cache.pathForFileCache(sequentialFile);
   if (!cached || !fs::exists(*cached))
     fail("the cold read did not leave the file complete in the cache");
-  const double localRate = sequentialRate(cached->string());
-  const double warmRate = sequentialRate(sequential);
+  const double localRate = medianOf([] {}, [&] { return sequentialRate(cached->string()); });
+  const double warmRate = medianOf([] {}, [&] { return sequentialRate(sequential); });
   const double randomRate = randomReadsPerSecond(mountPath + "/" + shareName + "/random.bin");
 
   std::printf("file_MiB=%llu\n", static_cast<unsigned long long>(kFileSize / kMiB));
