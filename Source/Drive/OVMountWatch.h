@@ -2,7 +2,7 @@
 //
 // The application keeps the lock file open on the drive, which makes a plain
 // unmount from outside fail as busy, just as a volume in use refuses a plain
-// eject. A lazy unmount (fusermount -uz) still detaches the drive from the
+// eject. A lazy unmount (fusermount3 -uz) still detaches the drive from the
 // file tree, but FUSE keeps serving it while the lock file is open, so the
 // drive would neither be there nor come back. This watch sees the mount
 // table change and reports the detach, so that the lock file can be closed

@@ -46,12 +46,12 @@ TEST_F(UnmountTest, StopFuseUnmountsWithoutRemount) {
 TEST_F(UnmountTest, UnmountFromOutsideRemountsAtOnce) {
   // The lock file the application keeps open makes a plain unmount busy, as
   // a volume in use refuses a plain eject.
-  const CommandResult plain = run("fusermount -u " + harness.mountPath);
+  const CommandResult plain = run("fusermount3 -u " + harness.mountPath);
   EXPECT_NE(plain.status, 0);
   EXPECT_THAT(plain.output, HasSubstr("busy"));
   EXPECT_TRUE(fuseMountDevice(harness.mountPath));
 
-  const CommandResult lazy = run("fusermount -u -z " + harness.mountPath);
+  const CommandResult lazy = run("fusermount3 -u -z " + harness.mountPath);
   ASSERT_EQ(lazy.status, 0) << lazy.output;
   ASSERT_TRUE(waitForUnmounts(1));
   ASSERT_TRUE(waitForMounts(2));
