@@ -8,6 +8,7 @@
 // Needs /dev/fuse and the right to mount (root, or fusermount3).
 #include "BareFuse.h"
 #include "BenchDrive.h"
+#include "BenchFigures.h"
 #include "Drive/OVDriveContentSource.h"
 #include "Drive/OVDriveTransferStatus.h"
 #include "Drive/OVFuseCallback.h"
@@ -175,11 +176,6 @@ double callbackMicros(OVFuseCallback& drive, const std::string& sharePath, const
   return std::chrono::duration<double, std::micro>(Steady::now() - start).count() / files;
 }
 
-double median(std::vector<double> values) {
-  std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
-  return values[values.size() / 2];
-}
-
 double warmMedian(const std::string& command) {
   std::vector<double> runs;
   for (int i = 0; i < kWarmRuns; ++i)
@@ -187,20 +183,11 @@ double warmMedian(const std::string& command) {
   return median(runs);
 }
 
-// Empties the kernel's name and attribute caches (all of them: root only), so
-// that the next command on a mount finds it as right after mounting.
-void dropKernelCaches() {
-  ::sync();
-  const int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
-  if (fd == -1 || ::write(fd, "2\n", 2) != 2)
-    fail("cannot empty the kernel's caches (the benchmark runs as root)");
-  ::close(fd);
-}
-
 double coldMedian(const std::string& command) {
   std::vector<double> runs;
   for (int i = 0; i < kColdRuns; ++i) {
-    dropKernelCaches();
+    if (!dropKernelCaches())
+      fail("cannot empty the kernel's caches (the benchmark runs as root)");
     runs.push_back(timeCommand(command));
   }
   return median(runs);

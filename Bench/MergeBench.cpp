@@ -11,6 +11,7 @@
 // Prints merge_new_per_s, merge_update_per_s, raw_insert_per_s and
 // merge_vs_raw_insert_ratio (the slower of the two merges / raw inserts: 1
 // means the merge costs no more than writing the rows).
+#include "BenchFigures.h"
 #include "Dispatch/RunLoopMainQueue.h"
 #include "OVLogger.h"
 #include "Store/OVDatabase.h"
@@ -42,11 +43,6 @@ constexpr int kPageRecords = 10000;
 constexpr int kRuns = 5;
 // Every hundredth record of a page is a folder; the files after it are its children.
 constexpr int kFilesPerFolder = 99;
-
-double median(std::vector<double> values) {
-  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-  return values[values.size() / 2];
-}
 
 double perSecond(int count, Steady::duration elapsed) {
   return count / std::chrono::duration<double>(elapsed).count();

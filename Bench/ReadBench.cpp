@@ -7,6 +7,7 @@
 // figure is the median of three runs; a cold run starts with no cached content.
 // Needs /dev/fuse and the right to mount (root, or fusermount3), and curl.
 #include "BenchDrive.h"
+#include "BenchFigures.h"
 #include "Dispatch/NotificationCenter.h"
 #include "Drive/OVDriveTransferStatus.h"
 #include "Drive/OVFuseCallback.h"
@@ -90,11 +91,6 @@ double sequentialRate(const std::string& path) {
 
 constexpr int kRuns = 3;
 
-double median(std::vector<double> values) {
-  std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
-  return values[values.size() / 2];
-}
-
 // The median of kRuns runs of `run`, each after `prepare`.
 template <class Prepare, class Run>
 double medianOf(Prepare prepare, Run run) {
@@ -104,16 +100,6 @@ double medianOf(Prepare prepare, Run run) {
     rates.push_back(run());
   }
   return median(rates);
-}
-
-// Empties the kernel's page cache (root only), so that the next read through
-// the drive reaches the drive rather than pages kept from the last one.
-void dropKernelCaches() {
-  ::sync();
-  const int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
-  if (fd == -1 || ::write(fd, "3\n", 2) != 2)
-    fail("cannot empty the kernel's caches (the benchmark runs as root)");
-  ::close(fd);
 }
 
 // The curl command line for the whole content of `file`, with the request
@@ -216,7 +202,8 @@ int main() {
       [&] {
         store.cache.deleteFileCache(sequentialFile);
         store.cache.deleteFileDownload(sequentialFile);
-        dropKernelCaches();
+        if (!dropKernelCaches())
+          fail("cannot empty the kernel's caches (the benchmark runs as root)");
       },
       [&] { return sequentialRate(sequential); });
   const auto cached = store.cache.pathForFileCache(sequentialFile);

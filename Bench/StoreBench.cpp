@@ -3,6 +3,7 @@
 // 6-deep drive path with and without the path caches, and lookups by id
 // through the database thread against the same lookup on a private connection
 // in this process (what the hand-off to the database thread costs).
+#include "BenchFigures.h"
 #include "Dispatch/RunLoopMainQueue.h"
 #include "OVLogger.h"
 #include "Store/OVDatabase.h"
@@ -38,11 +39,6 @@ std::string nodeId(int n) {
 
 double micros(Steady::duration d) {
   return std::chrono::duration<double, std::micro>(d).count();
-}
-
-double median(std::vector<double> values) {
-  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-  return values[values.size() / 2];
 }
 
 // Writes the tree straight into files.db in one transaction, as if the store

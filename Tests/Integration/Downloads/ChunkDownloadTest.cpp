@@ -23,13 +23,7 @@ TEST_F(ChunkDownloadTest, ReadsFromAFewBytesToFiftyMebibytesMatchTheService) {
 
   // As a program reads: 128 KiB at a time, front to back.
   const auto& mid = file("mid.bin");
-  std::string whole;
-  for (std::uint64_t offset = 0; offset < mid.fileSize; offset += 131072) {
-    auto piece = read(mid, offset, 131072);
-    ASSERT_TRUE(piece) << offset;
-    whole += *piece;
-  }
-  EXPECT_EQ(whole, content(mid));
+  EXPECT_EQ(readFrontToBack(mid, 131072), content(mid));
   EXPECT_TRUE(completeInCache(mid));
   EXPECT_EQ(downloadsRecorded(h.db(), mid), 1); // the expiry can find it
 
@@ -79,13 +73,7 @@ TEST_F(ChunkDownloadTest, RequestsStartAtThePrefixAndGrowWhileReadsFollowItWhile
 
 TEST_F(ChunkDownloadTest, AFileReadFrontToBackIsFetchedOnceInGrowingRequestsAndEndsCompleteInTheCache) {
   const auto& big = file("big.bin");
-  std::string whole;
-  for (std::uint64_t offset = 0; offset < big.fileSize; offset += 1048576) {
-    auto piece = read(big, offset, 1048576);
-    ASSERT_TRUE(piece) << offset;
-    whole += *piece;
-  }
-  EXPECT_TRUE(whole == content(big));
+  EXPECT_TRUE(readFrontToBack(big, 1048576) == content(big));
   EXPECT_TRUE(completeInCache(big));
   EXPECT_EQ(downloadsRecorded(h.db(), big), 1);
   EXPECT_EQ(downloadRanges(), (std::vector<std::string>{

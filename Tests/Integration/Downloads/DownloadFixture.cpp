@@ -124,6 +124,19 @@ std::optional<std::string> DownloadFixture::read(const OVFile& target, std::uint
   return queue->downloadChunk(location, length, target, "/Documents/" + target.publicName);
 }
 
+std::optional<std::string> DownloadFixture::readFrontToBack(const OVFile& target, std::uint64_t step) {
+  std::string whole;
+  for (std::uint64_t offset = 0; offset < target.fileSize; offset += step) {
+    auto piece = read(target, offset, step);
+    if (!piece) {
+      ADD_FAILURE() << "no bytes at " << offset << " of " << target.publicName;
+      return std::nullopt;
+    }
+    whole += *piece;
+  }
+  return whole;
+}
+
 bool DownloadFixture::completeInCache(const OVFile& target) {
   return queue->isFileDownloaded(target);
 }

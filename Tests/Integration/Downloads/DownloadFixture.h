@@ -51,6 +51,9 @@ class DownloadFixture : public ::testing::Test {
   // The service's whole content of the node.
   std::string content(const OVFile& file);
   std::optional<std::string> read(const OVFile& file, std::uint64_t location, std::uint64_t length);
+  // The whole content read as a program reads it, `step` bytes at a time from
+  // the front; nothing (with a test failure) when a piece does not arrive.
+  std::optional<std::string> readFrontToBack(const OVFile& file, std::uint64_t step);
   bool completeInCache(const OVFile& file);
   // What the cache holds of an incomplete download (its download file).
   std::string partialDownload(const OVFile& file);
